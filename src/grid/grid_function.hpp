@@ -1,0 +1,26 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+
+// Releases storage obtained with std::calloc.
+struct free_deleter {
+    void operator()(double* p) const noexcept { std::free(p); }
+};
+
+// One double per grid point, indexed 0..nx, stored contiguously. Empty when nx is negative.
+// Created once by create_grid, zero-filled, and never resized.
+struct GridFunction {
+    std::unique_ptr<double[], free_deleter> storage;
+    std::size_t count = 0;
+
+    double& operator[](std::int32_t i) noexcept { return storage[static_cast<std::size_t>(i)]; }
+    const double& operator[](std::int32_t i) const noexcept {
+        return storage[static_cast<std::size_t>(i)];
+    }
+    double* data() noexcept { return storage.get(); }
+    const double* data() const noexcept { return storage.get(); }
+    std::size_t size() const noexcept { return count; }
+};

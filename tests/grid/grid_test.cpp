@@ -1,0 +1,142 @@
+#include "grid/grid.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <string>
+
+#include "grid/memory_limit.hpp"
+#include "run/run_failure.hpp"
+#include "support/run_wave1d.hpp"
+#include "support/test_fields.hpp"
+
+namespace {
+
+void expect_all_sizes(const FieldSet& f, std::size_t n) {
+    for (const GridFunction* g : {&f.x, &f.phi, &f.phi_p, &f.rhs_phi, &f.psi, &f.psi_p,
+                                  &f.rhs_psi, &f.pi, &f.pi_p, &f.rhs_pi, &f.alpha, &f.beta,
+                                  &f.left, &f.right}) {
+        EXPECT_EQ(g->size(), n);
+        for (std::size_t k = 0; k < g->size() && g != &f.x; ++k) {
+            EXPECT_EQ(g->data()[k], 0.0) << "new grid functions are zero-filled";
+        }
+    }
+}
+
+TEST(CreateGrid, CoordinatesAreProductThenSumNotTheExactDecimal) {
+    RunParameters p = grid_parameters(10, 0.0, 1.0, 1.0);
+    FieldSet f = create_grid(p);
+    expect_all_sizes(f, 11);
+    EXPECT_EQ(p.dx, 0.1);
+    EXPECT_EQ(p.dt, 0.1);
+    EXPECT_EQ(f.x[3], 0.30000000000000004);
+    EXPECT_EQ(f.x[10], 1.0);
+
+    RunParameters q = grid_parameters(25, -2.0, 5.0, 0.5);
+    FieldSet g = create_grid(q);
+    EXPECT_EQ(q.dx, 0.28);
+    EXPECT_EQ(q.dt, 0.14);
+    EXPECT_EQ(g.x[25], 5.000000000000001);
+    EXPECT_EQ(g.x[0], -2.0);
+}
+
+TEST(CreateGrid, ReversedDomainAndOddCourantFactorsPassThrough) {
+    RunParameters p = grid_parameters(4, 1.0, -1.0, -0.5);
+    FieldSet f = create_grid(p);
+    EXPECT_EQ(p.dx, -0.5);
+    EXPECT_EQ(p.dt, 0.25);
+    EXPECT_EQ(f.x[4], -1.0);
+    RunParameters q = grid_parameters(4, 0.0, 1.0, 0.0);
+    create_grid(q);
+    EXPECT_EQ(q.dt, 0.0);
+}
+
+TEST(CreateGrid, NegativeNxGivesEmptyGridFunctionsButStillComputesDx) {
+    RunParameters p = grid_parameters(-4, 0.0, 1.0, 2.0);
+    FieldSet f = create_grid(p);
+    expect_all_sizes(f, 0);
+    EXPECT_EQ(p.dx, -0.25);
+    EXPECT_EQ(p.dt, -0.5);
+
+    RunParameters q = grid_parameters(std::numeric_limits<std::int32_t>::min(), 0.0, 1.0, 1.0);
+    FieldSet g = create_grid(q);
+    expect_all_sizes(g, 0);
+}
+
+TEST(CreateGrid, ZeroIntervalsGiveOnePointAndIeeeDivisionByZero) {
+    RunParameters up = grid_parameters(0, 0.0, 1.0, 1.0);
+    FieldSet f = create_grid(up);
+    expect_all_sizes(f, 1);
+    EXPECT_EQ(up.dx, std::numeric_limits<double>::infinity());
+    EXPECT_TRUE(std::isnan(f.x[0]));
+    EXPECT_TRUE(std::isinf(up.dt));
+
+    RunParameters down = grid_parameters(0, 1.0, 0.0, 1.0);
+    create_grid(down);
+    EXPECT_EQ(down.dx, -std::numeric_limits<double>::infinity());
+
+    RunParameters flat = grid_parameters(0, 1.0, 1.0, 1.0);
+    create_grid(flat);
+    EXPECT_TRUE(std::isnan(flat.dx));
+    EXPECT_TRUE(std::isnan(flat.dt));
+}
+
+TEST(CreateGrid, ReleaseFieldsEmptiesEveryGridFunction) {
+    RunParameters p = grid_parameters(6, 0.0, 1.0, 1.0);
+    FieldSet f = create_grid(p);
+    release_fields(f);
+    expect_all_sizes(f, 0);
+    EXPECT_EQ(f.x.data(), nullptr);
+}
+
+TEST(CreateGrid, StopsBeforeAllocatingWhenTheSizeOverflowsOrExceedsMemory) {
+    RunParameters overflow = grid_parameters(2147483647, 0.0, 1.0, 1.0);
+    try {
+        create_grid(overflow);
+        FAIL() << "nx = 2147483647 must stop";
+    } catch (const run_failure& failure) {
+        EXPECT_EQ(failure.status, exit_overflow);
+        EXPECT_EQ(failure.message,
+                  "Integer overflow when calculating the amount of memory to allocate");
+    }
+
+    // 112 bytes a point for two billion points is far more than any test machine holds.
+    ASSERT_GT(memory_capacity_bytes(), 0u);
+    ASSERT_LT(memory_capacity_bytes(), 112ULL * 2000000001ULL);
+    RunParameters huge = grid_parameters(2000000000, 0.0, 1.0, 1.0);
+    try {
+        create_grid(huge);
+        FAIL() << "a grid larger than memory must stop";
+    } catch (const run_failure& failure) {
+        EXPECT_EQ(failure.status, exit_memory);
+        const std::string last_line = "\nAllocation would exceed memory limit";
+        ASSERT_GT(failure.message.size(), last_line.size());
+        EXPECT_EQ(failure.message.substr(failure.message.size() - last_line.size()), last_line);
+        EXPECT_NE(failure.message.find("Cannot allocate memory"), std::string::npos);
+        EXPECT_NE(failure.message.find("224000000112 bytes"), std::string::npos);
+    }
+}
+
+// The program itself, under an address-space limit that the operating system enforces: the
+// first allocation that fails stops it with the system's reason, before the grid summary.
+TEST(CreateGridProgram, AllocationRefusedByTheSystemStopsWithExitOne) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "AddressSanitizer reserves more address space than the limit allows";
+#endif
+    temp_dir dir;
+    run_options options;
+    options.address_space_limit = 256ULL << 20;
+    const run_result r = run_program(
+        dir.path, input_lines({"0", "1", "10000000", "0.5", "1", "2", "1", "0.1", "0.5", "1",
+                               "0", "0"}),
+        options);
+    EXPECT_EQ(r.exit_status, 1) << r.err;
+    EXPECT_NE(r.err.find("Cannot allocate memory"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("for grid function "), std::string::npos) << r.err;
+    EXPECT_EQ(split_lines(r.err).back(), "Allocation would exceed memory limit");
+    EXPECT_EQ(r.out.find("xmin="), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(dir.path / "phi.xl"));
+}
+
+}  // namespace

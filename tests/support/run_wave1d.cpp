@@ -1,0 +1,94 @@
+#include "support/run_wave1d.hpp"
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace fs = std::filesystem;
+
+temp_dir::temp_dir() {
+    std::string pattern = (fs::temp_directory_path() / "wave1d-test-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+    path = pattern;
+}
+
+temp_dir::~temp_dir() {
+    std::error_code ignored;
+    fs::remove_all(path, ignored);
+}
+
+run_result run_program(const fs::path& dir, const std::string& input, const run_options& options) {
+    const fs::path in_path = dir / ".stdin";
+    const fs::path out_path = dir / ".stdout";
+    const fs::path err_path = dir / ".stderr";
+    {
+        std::ofstream in(in_path, std::ios::binary);
+        in << input;
+    }
+
+    const pid_t child = fork();
+    if (child < 0) throw std::runtime_error("fork failed");
+    if (child == 0) {
+        if (chdir(dir.c_str()) != 0) _exit(126);
+        const std::string stdout_target =
+            options.stdout_path.empty() ? out_path.string() : options.stdout_path;
+        const int in_fd = open(in_path.c_str(), O_RDONLY);
+        const int out_fd = open(stdout_target.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int err_fd = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (in_fd < 0 || out_fd < 0 || err_fd < 0) _exit(126);
+        dup2(in_fd, 0);
+        dup2(out_fd, 1);
+        dup2(err_fd, 2);
+        if (options.address_space_limit) {
+            const rlimit limit{*options.address_space_limit, *options.address_space_limit};
+            if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(126);
+        }
+        execl(WAVE1D_EXECUTABLE, "wave1d", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0) {
+    }
+    run_result result;
+    result.exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    result.out = read_file(out_path);
+    result.err = read_file(err_path);
+    fs::remove(in_path);
+    fs::remove(out_path);
+    fs::remove(err_path);
+    return result;
+}
+
+std::string input_lines(const std::vector<std::string>& values) {
+    std::string text;
+    for (const auto& v : values) text += v + "\n";
+    return text;
+}
+
+std::string read_file(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+std::vector<std::string> split_lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        const std::size_t end = text.find('\n', start);
+        if (end == std::string::npos) {
+            lines.push_back(text.substr(start));
+            break;
+        }
+        lines.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    return lines;
+}

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <sys/resource.h>
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+// A fresh directory under the system's temporary folder, removed with everything in it.
+struct temp_dir {
+    std::filesystem::path path;
+    temp_dir();
+    ~temp_dir();
+    temp_dir(const temp_dir&) = delete;
+    temp_dir& operator=(const temp_dir&) = delete;
+};
+
+struct run_options {
+    // Where the program's standard output goes; empty means it is captured.
+    std::string stdout_path;
+    // An address-space limit (ulimit -v) for the child, in bytes.
+    std::optional<rlim_t> address_space_limit;
+};
+
+struct run_result {
+    int exit_status = -1;  // the exit status, or 128 + the signal that ended the child
+    std::string out;       // captured standard output
+    std::string err;       // captured standard error
+};
+
+// Runs the built wave1d as a child process in dir, with input as its standard input.
+run_result run_program(const std::filesystem::path& dir, const std::string& input,
+                       const run_options& options = {});
+
+// The twelve input lines, each ended by a line feed, in dialogue order.
+std::string input_lines(const std::vector<std::string>& values);
+
+// The whole contents of a file; empty when it cannot be read.
+std::string read_file(const std::filesystem::path& path);
+
+// Splits text into lines at line feeds; a final line feed does not start another line.
+std::vector<std::string> split_lines(const std::string& text);
