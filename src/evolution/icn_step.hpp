@@ -1,0 +1,22 @@
+#pragma once
+
+#include "grid/field_set.hpp"
+#include "run/run_parameters.hpp"
+
+// One time step of length dt by iterated Crank-Nicolson with three iterations. Writing u for
+// (phi, psi, pi), u0 for the state at the start of the step and F for the right-hand sides:
+//   u1 = u0 + (dt*0.5)*F(u0)
+//   u2 = u0 + (dt*0.5)*F(u1)
+//   u  = u0 + dt*F(u2)
+// Allocates nothing.
+void icn_step(FieldSet& fields, const RunParameters& params);
+
+// The parts of icn_step, in the order it runs them.
+
+// phi_p = phi, psi_p = psi, pi_p = pi at every point.
+void copy_state(FieldSet& fields);
+
+// One iteration with step length h: rhs_phi from the current fields; the boundary conditions;
+// rhs_psi and rhs_pi; then phi(k) = phi_p(k) + rhs_phi(k)*h at every point and
+// psi(i) = psi_p(i) + rhs_psi(i)*h, pi(i) = pi_p(i) + rhs_pi(i)*h at the interior points.
+void icn_iteration(FieldSet& fields, const RunParameters& params, double h);
