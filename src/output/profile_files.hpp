@@ -1,0 +1,53 @@
+#pragma once
+
+#include <cstddef>
+#include <memory>
+
+#include "grid/grid_function.hpp"
+
+// Every fourth grid point is written to the profile files.
+inline constexpr std::size_t profile_stride = 4;
+
+// A value of phi whose magnitude is not above this (or NaN) is written as zero.
+inline constexpr double phi_floor = 1e-50;
+
+// One profile file, open for writing from its start, with the buffer its records go through.
+struct profile_file {
+    const char* name = nullptr;
+    int fd = -1;
+    std::unique_ptr<char[]> buffer;
+    std::size_t used = 0;
+};
+
+// "phi.xl" (blocks of x and phi, one per output time, time zero included) and "phi.xtl" (rows
+// of time, x and phi, one block per output time after zero), open from open_profile_files to
+// the end of the run. Whatever is still buffered when it is destroyed is written out, without
+// checking; close_profile_files is the checked way to end.
+struct ProfileFiles {
+    profile_file xl;
+    profile_file xtl;
+
+    ProfileFiles() = default;
+    ProfileFiles(ProfileFiles&&) noexcept;
+    ProfileFiles& operator=(ProfileFiles&&) = delete;
+    ~ProfileFiles();
+};
+
+// Creates or empties "phi.xl", then "phi.xtl", in the current directory. Throws run_failure
+// with exit_output, naming the file and the system's reason, when one cannot be opened.
+ProfileFiles open_profile_files();
+
+// The block of time zero, to "phi.xl" only: "#Time = " with format_sci(time, 14, 6), then
+// x and phi as 2 x format_sci(16, 8) at every fourth point, then two empty lines.
+void write_initial_profile(ProfileFiles& files, double time, const GridFunction& x,
+                           const GridFunction& phi);
+
+// The blocks of one output step: the same block as above to "phi.xl", and to "phi.xtl" one
+// line of time, x and phi per sampled point, each followed by an empty line when phi is written
+// with its own value, then two empty lines.
+void write_profile(ProfileFiles& files, double time, const GridFunction& x,
+                   const GridFunction& phi);
+
+// Writes out what is buffered and closes both files. Throws run_failure with exit_output when
+// a write or a close fails.
+void close_profile_files(ProfileFiles& files);
