@@ -1,0 +1,21 @@
+#include <cstdio>
+#include <new>
+
+#include "run/run_driver.hpp"
+#include "run/run_failure.hpp"
+
+// wave1d: evolves the one-dimensional wave equation from twelve values read on standard input.
+// Exit status 0 after a complete run; the statuses of run_failure.hpp after a failure, whose
+// message goes to standard error.
+int main() {
+    try {
+        run_wave1d();
+        return 0;
+    } catch (const run_failure& failure) {
+        std::fprintf(stderr, "%s\n", failure.message.c_str());
+        return failure.status;
+    } catch (const std::bad_alloc&) {
+        std::fprintf(stderr, "wave1d: out of memory\nAllocation would exceed memory limit\n");
+        return exit_memory;
+    }
+}

@@ -1,0 +1,150 @@
+#include "run/parameter_input.hpp"
+
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+#include "output/console.hpp"
+#include "run/run_failure.hpp"
+
+namespace {
+
+bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
+bool ends_item(char c) { return is_blank(c) || c == ',' || c == '/'; }
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+// Length of the run of decimal digits at the start of s.
+std::size_t digit_run(std::string_view s) {
+    std::size_t n = 0;
+    while (n < s.size() && is_digit(s[n])) ++n;
+    return n;
+}
+
+struct field_description {
+    const char* name;
+    const char* prompt;
+};
+
+[[noreturn]] void refuse(const field_description& field, const std::string& reason) {
+    throw run_failure{exit_input, std::string("wave1d: cannot read ") + field.name + " (" +
+                                      field.prompt + "): " + reason};
+}
+
+// Finds the next item: skips blank lines and leading blanks, cuts the item at a blank, comma,
+// slash or line end, and drops the rest of that line.
+std::string next_item(std::istream& in, const field_description& field) {
+    std::string line;
+    while (std::getline(in, line)) {
+        std::size_t start = 0;
+        while (start < line.size() && is_blank(line[start])) ++start;
+        if (start == line.size()) continue;
+        if (line[start] == ',') refuse(field, "the line gives a null value (it begins with a comma)");
+        if (line[start] == '/') refuse(field, "a slash ends the input before a value was given");
+        std::size_t end = start;
+        while (end < line.size() && !ends_item(line[end])) ++end;
+        return line.substr(start, end - start);
+    }
+    refuse(field, "the input ended before a value was given");
+}
+
+}  // namespace
+
+std::optional<int> parse_integer(std::string_view item) {
+    std::string_view digits = item;
+    if (!digits.empty() && (digits[0] == '+' || digits[0] == '-')) digits.remove_prefix(1);
+    if (digits.empty() || digit_run(digits) != digits.size()) return std::nullopt;
+    // from_chars takes a minus sign but not a plus sign.
+    const std::string_view text = item[0] == '+' ? digits : item;
+    std::int32_t value = 0;
+    const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (result.ec != std::errc{} || result.ptr != text.data() + text.size()) return std::nullopt;
+    return value;
+}
+
+std::optional<double> parse_real(std::string_view item) {
+    // Check the form: [sign] (digits [. [digits]] | . digits) [(E|e|D|d) [sign] digits].
+    std::size_t pos = 0;
+    if (pos < item.size() && (item[pos] == '+' || item[pos] == '-')) ++pos;
+    const std::size_t whole = digit_run(item.substr(pos));
+    pos += whole;
+    std::size_t fraction = 0;
+    if (pos < item.size() && item[pos] == '.') {
+        ++pos;
+        fraction = digit_run(item.substr(pos));
+        pos += fraction;
+    }
+    if (whole + fraction == 0) return std::nullopt;
+    const std::size_t mantissa_end = pos;
+    if (pos < item.size()) {
+        const char letter = item[pos];
+        if (letter != 'E' && letter != 'e' && letter != 'D' && letter != 'd') return std::nullopt;
+        ++pos;
+        if (pos < item.size() && (item[pos] == '+' || item[pos] == '-')) ++pos;
+        const std::size_t exponent = digit_run(item.substr(pos));
+        if (exponent == 0 || pos + exponent != item.size()) return std::nullopt;
+    }
+
+    // Convert in the form from_chars reads: no plus sign in front, the exponent letter 'e'.
+    std::string text(item[0] == '+' ? item.substr(1) : item);
+    const std::size_t letter_at = mantissa_end - (item[0] == '+' ? 1 : 0);
+    if (letter_at < text.size()) text[letter_at] = 'e';
+
+    double value = 0.0;
+    const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (result.ec == std::errc::result_out_of_range) {
+        // Too small for a double rounds to zero; too large is refused. The program never sets
+        // a locale, so strtod reads the same form here.
+        value = std::strtod(text.c_str(), nullptr);
+        if (std::isinf(value)) return std::nullopt;
+        return value;
+    }
+    if (result.ec != std::errc{} || result.ptr != text.data() + text.size()) return std::nullopt;
+    return value;
+}
+
+RunParameters read_parameters(std::istream& in, std::FILE* out) {
+    RunParameters params;
+
+    auto ask = [&](const field_description& field) {
+        write_console(out, " ");
+        write_console(out, field.prompt);
+        write_console(out, "\n");
+        flush_console(out);
+        return next_item(in, field);
+    };
+    auto read_real = [&](const char* name, const char* prompt, double& target) {
+        const field_description field{name, prompt};
+        const std::string item = ask(field);
+        const auto value = parse_real(item);
+        if (!value) refuse(field, "\"" + item + "\" is not a real number within the range of a double");
+        target = *value;
+        write_console(out, "\n");
+    };
+    auto read_integer = [&](const char* name, const char* prompt, std::int32_t& target) {
+        const field_description field{name, prompt};
+        const std::string item = ask(field);
+        const auto value = parse_integer(item);
+        if (!value) {
+            refuse(field, "\"" + item +
+                              "\" is not an integer from -2147483648 to 2147483647");
+        }
+        target = *value;
+        write_console(out, "\n");
+    };
+
+    read_real("xmin", "The left end of the spatial domain", params.xmin);
+    read_real("xmax", "The right end of the spatial domain", params.xmax);
+    read_integer("nx", "Number of points in the spatial domain", params.nx);
+    read_real("courant", "Courant factor", params.courant);
+    read_integer("nt", "Number of iterations", params.nt);
+    read_integer("boundtype", "Type of boundary condition", params.boundtype);
+    read_real("amplitude", "Aplitude of the gaussian", params.amplitude);
+    read_real("width", "Width of the initial gaussian", params.width);
+    read_real("center", "Center of the gaussian", params.center);
+    read_integer("every_1D", "every_1D", params.every_1D);
+    read_integer("lapsetype", "lapsetype", params.lapsetype);
+    read_integer("shifttype", "shifttype", params.shifttype);
+    return params;
+}

@@ -1,0 +1,9 @@
+#pragma once
+
+#include <cstdio>
+#include <iostream>
+
+// The whole run: the dialogue on in/out, the grid, the initial data, the progress table on out,
+// the time loop with its output steps, and the two profile files in the current directory.
+// Returns normally after a complete run; throws run_failure where a run must stop.
+void run_wave1d(std::istream& in = std::cin, std::FILE* out = stdout);
