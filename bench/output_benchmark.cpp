@@ -1,0 +1,1 @@
+// Benchmarks of the output path are added here.

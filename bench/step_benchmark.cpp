@@ -1,0 +1,1 @@
+// Benchmarks of the time step are added here.
