@@ -11,6 +11,15 @@
 #include "support/run_wave1d.hpp"
 #include "support/test_fields.hpp"
 
+// GCC announces AddressSanitizer with a macro, clang through __has_feature.
+#if defined(__SANITIZE_ADDRESS__)
+#define WAVE1D_ADDRESS_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define WAVE1D_ADDRESS_SANITIZER 1
+#endif
+#endif
+
 namespace {
 
 void expect_all_sizes(const FieldSet& f, std::size_t n) {
@@ -121,7 +130,7 @@ TEST(CreateGrid, StopsBeforeAllocatingWhenTheSizeOverflowsOrExceedsMemory) {
 // The program itself, under an address-space limit that the operating system enforces: the
 // first allocation that fails stops it with the system's reason, before the grid summary.
 TEST(CreateGridProgram, AllocationRefusedByTheSystemStopsWithExitOne) {
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(WAVE1D_ADDRESS_SANITIZER)
     GTEST_SKIP() << "AddressSanitizer reserves more address space than the limit allows";
 #endif
     temp_dir dir;
