@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# tools/plot refuses, with a non-zero exit status and a message naming the cause, to draw from
+# missing or empty files and without gnuplot, and then leaves no image behind.
+source "$(dirname "$0")/test_lib.sh"
+
+# Runs tools/plot on DIR (with PATH set to $plot_path when given); true when it fails, names
+# $expected in its message, and writes no image.
+refuses() {
+    local dir=$1 expected=$2 message status=0
+    message=$(PATH=${plot_path:-$PATH} "$tools/plot" "$dir" 2>&1) || status=$?
+    echo "  exit status $status: $message"
+    [ "$status" -ne 0 ] && contains "$message" "$expected" &&
+        [ ! -e "$dir/phi-profiles.png" ] && [ ! -e "$dir/phi-spacetime.png" ]
+}
+
+mkdir "$scratch/nothing"
+check "no phi.xl" refuses "$scratch/nothing" "phi.xl does not exist"
+check "no such folder" refuses "$scratch/missing" "is not a folder"
+
+run_in "$scratch/no_xtl" -5 5 40 0.5 40 2 1 1 0 10 0 0
+rm "$scratch/no_xtl/phi.xtl"
+check "no phi.xtl" refuses "$scratch/no_xtl" "phi.xtl does not exist"
+
+run_in "$scratch/empty_xl" -5 5 40 0.5 40 2 1 1 0 10 0 0
+: >"$scratch/empty_xl/phi.xl"
+check "empty phi.xl" refuses "$scratch/empty_xl" "phi.xl is empty"
+
+# No output step after time zero leaves phi.xtl empty.
+run_in "$scratch/no_steps" -5 5 40 0.5 0 2 1 1 0 10 0 0
+check "empty phi.xtl after a run with nt = 0" refuses "$scratch/no_steps" "phi.xtl is empty"
+run_in "$scratch/every_0" -5 5 40 0.5 40 2 1 1 0 0 0 0
+check "empty phi.xtl after a run with every_1D = 0" refuses "$scratch/every_0" "phi.xtl is empty"
+
+# A grid with no points: both files have blocks but no sampled point.
+run_in "$scratch/no_points" -5 5 -4 0.5 4 2 1 1 0 1 0 0
+check "profiles without a sampled point" refuses "$scratch/no_points" "no sampled point"
+
+# Every tool the script needs, except gnuplot.
+mkdir "$scratch/bin"
+for name in bash awk cat dirname grep mktemp mv rm sed od tr; do
+    ln -s "$(command -v "$name")" "$scratch/bin/$name"
+done
+run_in "$scratch/no_gnuplot" -5 5 40 0.5 40 2 1 1 0 10 0 0
+plot_path=$scratch/bin check "gnuplot missing" refuses "$scratch/no_gnuplot" \
+    "gnuplot is not installed"
+
+finish

@@ -1,0 +1,54 @@
+# Shared by the tool tests: checks, a scratch folder, and runs of the built program.
+# A test script sources this file with the path of the built wave1d as its first argument.
+set -euo pipefail
+
+wave1d=${1:?the path of the built wave1d}
+[[ $wave1d == /* ]] || wave1d=$PWD/$wave1d
+readonly wave1d
+tools=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../tools" && pwd)
+readonly tools
+scratch=$(mktemp -d "${TMPDIR:-/tmp}/wave1d-tool-test.XXXXXX")
+readonly scratch
+trap 'rm -rf "$scratch"' EXIT
+failures=0
+
+# Exit status that CTest reports as a skipped test.
+readonly skip_status=77
+
+check() {
+    local what=$1
+    shift
+    if "$@"; then
+        echo "ok: $what"
+    else
+        echo "FAILED: $what"
+        failures=$((failures + 1))
+    fi
+}
+
+finish() {
+    [ "$failures" -eq 0 ] || { echo "$failures check(s) failed"; exit 1; }
+}
+
+# Runs wave1d in a new folder DIR on the twelve values given after it.
+run_in() {
+    local dir=$1
+    shift
+    mkdir -p "$dir"
+    printf '%s\n' "$@" >"$dir/input"
+    (cd "$dir" && "$wave1d" <input >console.txt)
+}
+
+# True when FILE is a PNG image of WIDTH x HEIGHT pixels: the eight-byte signature, then the
+# IHDR chunk with the width and height as big-endian 32-bit numbers.
+is_png_of_size() {
+    local file=$1 width=$2 height=$3 bytes
+    [ -f "$file" ] || return 1
+    bytes=$(od -An -v -tx1 -N24 "$file" | tr -d ' \n')
+    [ "${bytes:0:16}" = "89504e470d0a1a0a" ] || return 1
+    [ "${bytes:24:8}" = "49484452" ] || return 1
+    [ $((16#${bytes:32:8})) -eq "$width" ] && [ $((16#${bytes:40:8})) -eq "$height" ]
+}
+
+# True when the text $1 contains $2.
+contains() { [[ $1 == *"$2"* ]]; }
