@@ -75,8 +75,6 @@ printf '%s\n' -10 10 200 0.5 80 2 1 1 0 >"$scratch/short.in"
 check "fewer than twelve values" refuses "only 9 of the twelve values" "$scratch/short.in"
 printf '%s\n' -10 10 200.0 0.5 80 2 1 1 0 40 0 0 >"$scratch/real_nx.in"
 check "a real nx" refuses 'nx is "200.0", not an integer' "$scratch/real_nx.in"
-printf '%s\n' -10 10 200 0.5 80 2 1 wide 0 40 0 0 >"$scratch/word.in"
-check "a value the program refuses" refuses "cannot read width" "$scratch/word.in"
 check "no program" refuses "no wave1d program" -w "$scratch/none" "$scratch/shifted.in"
 
 finish

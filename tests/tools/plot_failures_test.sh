@@ -28,8 +28,6 @@ check "empty phi.xl" refuses "$scratch/empty_xl" "phi.xl is empty"
 # No output step after time zero leaves phi.xtl empty.
 run_in "$scratch/no_steps" -5 5 40 0.5 0 2 1 1 0 10 0 0
 check "empty phi.xtl after a run with nt = 0" refuses "$scratch/no_steps" "phi.xtl is empty"
-run_in "$scratch/every_0" -5 5 40 0.5 40 2 1 1 0 0 0 0
-check "empty phi.xtl after a run with every_1D = 0" refuses "$scratch/every_0" "phi.xtl is empty"
 
 # A grid with no points: both files have blocks but no sampled point.
 run_in "$scratch/no_points" -5 5 -4 0.5 4 2 1 1 0 1 0 0
