@@ -40,7 +40,7 @@ void icn_iteration(FieldSet& fields, const RunParameters& params, double h) {
     }
 }
 
-void icn_step(FieldSet& fields, const RunParameters& params) {
+void icn_step_passes(FieldSet& fields, const RunParameters& params) {
     copy_state(fields);
     // Every iteration starts again from the copies; only the right-hand sides change.
     icn_iteration(fields, params, params.dt * 0.5);

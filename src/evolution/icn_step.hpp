@@ -8,10 +8,16 @@
 //   u1 = u0 + (dt*0.5)*F(u0)
 //   u2 = u0 + (dt*0.5)*F(u1)
 //   u  = u0 + dt*F(u2)
+// with the boundary conditions applied in each iteration between rhs_phi and rhs_psi/rhs_pi.
 // Allocates nothing.
+//
+// icn_step is the one the program runs: a single sweep over the grid that evaluates the three
+// iterations together (icn_sweep.hpp). icn_step_passes makes the passes one after another,
+// exactly as described here; it is the reference that icn_step reproduces bit for bit.
 void icn_step(FieldSet& fields, const RunParameters& params);
+void icn_step_passes(FieldSet& fields, const RunParameters& params);
 
-// The parts of icn_step, in the order it runs them.
+// The parts of icn_step_passes, in the order it runs them.
 
 // phi_p = phi, psi_p = psi, pi_p = pi at every point.
 void copy_state(FieldSet& fields);
