@@ -32,6 +32,24 @@ struct field_description {
                                       field.prompt + "): " + reason};
 }
 
+// The item in double quotes for a message, each byte outside printable ASCII written as \xHH,
+// so that a control character or a null byte in the input neither cuts nor garbles the line.
+std::string quoted(const std::string& item) {
+    static constexpr char hex_digits[] = "0123456789ABCDEF";
+    std::string text = "\"";
+    for (const char c : item) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte >= 0x20 && byte < 0x7F) {
+            text += c;
+        } else {
+            text += "\\x";
+            text += hex_digits[byte >> 4];
+            text += hex_digits[byte & 0xF];
+        }
+    }
+    return text + "\"";
+}
+
 // Finds the next item: skips blank lines and leading blanks, cuts the item at a blank, comma,
 // slash or line end, and drops the rest of that line.
 std::string next_item(std::istream& in, const field_description& field) {
@@ -118,7 +136,9 @@ RunParameters read_parameters(std::istream& in, std::FILE* out) {
         const field_description field{name, prompt};
         const std::string item = ask(field);
         const auto value = parse_real(item);
-        if (!value) refuse(field, "\"" + item + "\" is not a real number within the range of a double");
+        if (!value) {
+            refuse(field, quoted(item) + " is not a real number within the range of a double");
+        }
         target = *value;
         write_console(out, "\n");
     };
@@ -127,8 +147,7 @@ RunParameters read_parameters(std::istream& in, std::FILE* out) {
         const std::string item = ask(field);
         const auto value = parse_integer(item);
         if (!value) {
-            refuse(field, "\"" + item +
-                              "\" is not an integer from -2147483648 to 2147483647");
+            refuse(field, quoted(item) + " is not an integer from -2147483648 to 2147483647");
         }
         target = *value;
         write_console(out, "\n");
