@@ -174,12 +174,40 @@ template <std::size_t shift, class V>
     return shifted<shift>(before, now, std::make_index_sequence<lanes<V>>{});
 }
 
+template <std::size_t shift, class V>
+[[gnu::always_inline]] inline point_fluxes<V> from_left(const point_fluxes<V>& before,
+                                                        const point_fluxes<V>& now) {
+    return {from_left<shift>(before.alpha_pi, now.alpha_pi),
+            from_left<shift>(before.beta_psi, now.beta_psi),
+            from_left<shift>(before.alpha_psi, now.alpha_psi),
+            from_left<shift>(before.beta_pi, now.beta_pi)};
+}
+
+// The fluxes of the given level at points x and x+1, in the last two lanes.
+template <class V>
+[[gnu::always_inline]] inline point_fluxes<V> fluxes_before(const step_levels& s, int level,
+                                                            grid_index x) {
+    constexpr grid_index w = lanes<V>;
+    V alpha{}, beta{}, psi{}, pi{};
+    for (grid_index lane = w - 2; lane < w; ++lane) {
+        const grid_index k = x + lane - (w - 2);
+        alpha[lane] = s.alpha[k];
+        beta[lane] = s.beta[k];
+        psi[lane] = s.psi_level[level][k];
+        pi[lane] = s.pi_level[level][k];
+    }
+    return fluxes_at(alpha, beta, psi, pi);
+}
+
 // The middle of the sweep: `blocks` blocks of lanes<V> points whose final values are written,
-// from point `first` on. At sweep position p (a block of points p..p+w-1) iteration 1 is
-// evaluated at p.., iteration 2 at p-1.. and iteration 3 at p-2..; each iteration's right
-// neighbours are exactly the block just computed by the one before, the left ones are shifted
-// in from the previous block. Reads never reach the end points, and every read of psi and pi
-// comes before the write of its point.
+// from point `first` on. Sweep step b evaluates iteration 1 on block b (points p.., with
+// p = first+2+b*w), iteration 2 on the w points one point before block b-1 and iteration 3 on
+// the w points two points before block b-2, so that the three iterations of one step depend on
+// earlier steps only and run side by side. The fluxes of each level are formed once per point:
+// an iteration's right neighbours are the fluxes of the block the iteration before evaluated in
+// the previous step, the left ones those of the two blocks before, shifted in by two points.
+// Reads never reach the end points, and every read of psi and pi comes before the write of its
+// point.
 template <class V>
 [[gnu::always_inline]] inline void sweep_middle(const step_levels& s, double* phi, double* psi,
                                                 double* pi, grid_index first, grid_index blocks) {
@@ -187,65 +215,52 @@ template <class V>
     const double* alpha = s.alpha;
     const double* beta = s.beta;
     const double dx = s.dx;
-    // Iterations 1 and 2 at the two points before the first block, in its last two lanes.
-    V psi1_before{}, pi1_before{}, psi2_before{}, pi2_before{};
-    psi1_before[w - 2] = s.psi_level[1][first];
-    psi1_before[w - 1] = s.psi_level[1][first + 1];
-    pi1_before[w - 2] = s.pi_level[1][first];
-    pi1_before[w - 1] = s.pi_level[1][first + 1];
-    psi2_before[w - 2] = s.psi_level[2][first - 1];
-    psi2_before[w - 1] = s.psi_level[2][first];
-    pi2_before[w - 2] = s.pi_level[2][first - 1];
-    pi2_before[w - 1] = s.pi_level[2][first];
+    // Fluxes of the points just before the first block of each level, in the last two lanes:
+    // level 0 at first+1.., level 1 at first.., level 2 at first-1..
+    point_fluxes<V> f0_before = fluxes_before<V>(s, 0, first + 1);
+    point_fluxes<V> f1_before2 = fluxes_before<V>(s, 1, first);
+    point_fluxes<V> f2_before2 = fluxes_before<V>(s, 2, first - 1);
+    point_fluxes<V> f1_before = f1_before2;
+    point_fluxes<V> f2_before = f2_before2;
 
-    for (grid_index b = 0; b < blocks; ++b) {
+    for (grid_index b = 0; b < blocks + 2; ++b) {
         const grid_index p = first + 2 + b * w;
-        // Iteration 1 at p.., from the state at the start of the step.
-        const V alpha_m1 = load<V>(alpha + p - 1), beta_m1 = load<V>(beta + p - 1);
-        const V alpha_p1 = load<V>(alpha + p + 1), beta_p1 = load<V>(beta + p + 1);
-        const V psi_m1 = load<V>(psi + p - 1), pi_m1 = load<V>(pi + p - 1);
-        const V psi_p1 = load<V>(psi + p + 1), pi_p1 = load<V>(pi + p + 1);
-        const V psi1 = advance(
-            load<V>(psi + p),
-            rhs_psi_at(alpha_m1, beta_m1, psi_m1, pi_m1, alpha_p1, beta_p1, psi_p1, pi_p1, dx),
-            s.h[1]);
-        const V pi1 = advance(
-            load<V>(pi + p),
-            rhs_pi_at(alpha_m1, beta_m1, psi_m1, pi_m1, alpha_p1, beta_p1, psi_p1, pi_p1, dx),
-            s.h[1]);
-
-        // Iteration 2 at p-1.., from iteration 1 at p-2.. and p..
-        const V alpha_m2 = load<V>(alpha + p - 2), beta_m2 = load<V>(beta + p - 2);
-        const V alpha_0 = load<V>(alpha + p), beta_0 = load<V>(beta + p);
-        const V psi1_m = from_left<2>(psi1_before, psi1), pi1_m = from_left<2>(pi1_before, pi1);
-        const V psi2 = advance(
-            psi_m1, rhs_psi_at(alpha_m2, beta_m2, psi1_m, pi1_m, alpha_0, beta_0, psi1, pi1, dx),
-            s.h[2]);
-        const V pi2 = advance(
-            pi_m1, rhs_pi_at(alpha_m2, beta_m2, psi1_m, pi1_m, alpha_0, beta_0, psi1, pi1, dx),
-            s.h[2]);
-
-        // Iteration 3 at p-2.., from iteration 2 at p-3.. and p-1..; these are final.
-        const V alpha_m3 = load<V>(alpha + p - 3), beta_m3 = load<V>(beta + p - 3);
-        const V psi2_m = from_left<2>(psi2_before, psi2), pi2_m = from_left<2>(pi2_before, pi2);
-        const V psi3 = advance(
-            load<V>(psi + p - 2),
-            rhs_psi_at(alpha_m3, beta_m3, psi2_m, pi2_m, alpha_m1, beta_m1, psi2, pi2, dx), s.h[3]);
-        const V pi3 = advance(
-            load<V>(pi + p - 2),
-            rhs_pi_at(alpha_m3, beta_m3, psi2_m, pi2_m, alpha_m1, beta_m1, psi2, pi2, dx), s.h[3]);
-        const V phi3 = advance(load<V>(phi + p - 2),
-                               rhs_phi_at(alpha_m2, from_left<1>(pi2_before, pi2), beta_m2,
-                                          from_left<1>(psi2_before, psi2)),
-                               s.h[3]);
-        store(psi + p - 2, psi3);
-        store(pi + p - 2, pi3);
-        store(phi + p - 2, phi3);
-
-        psi1_before = psi1;
-        pi1_before = pi1;
-        psi2_before = psi2;
-        pi2_before = pi2;
+        point_fluxes<V> f1 = f1_before;
+        point_fluxes<V> f2 = f2_before;
+        if (b < blocks) {
+            // Iteration 1 at p.., from the state at the start of the step: fluxes at p+1..
+            const point_fluxes<V> f0 = fluxes_at(load<V>(alpha + p + 1), load<V>(beta + p + 1),
+                                                 load<V>(psi + p + 1), load<V>(pi + p + 1));
+            const point_fluxes<V> f0_m = from_left<2>(f0_before, f0);
+            const V psi1 = advance(load<V>(psi + p), rhs_psi_of(f0_m, f0, dx), s.h[1]);
+            const V pi1 = advance(load<V>(pi + p), rhs_pi_of(f0_m, f0, dx), s.h[1]);
+            f1 = fluxes_at(load<V>(alpha + p), load<V>(beta + p), psi1, pi1);
+            f0_before = f0;
+        }
+        if (b >= 1 && b <= blocks) {
+            // Iteration 2 at q.., q = p-w-1, from iteration 1 at q-1.. and q+1.. (block b-1).
+            const grid_index q = p - w - 1;
+            const point_fluxes<V> f1_m = from_left<2>(f1_before2, f1_before);
+            const V psi2 = advance(load<V>(psi + q), rhs_psi_of(f1_m, f1_before, dx), s.h[2]);
+            const V pi2 = advance(load<V>(pi + q), rhs_pi_of(f1_m, f1_before, dx), s.h[2]);
+            f2 = fluxes_at(load<V>(alpha + q), load<V>(beta + q), psi2, pi2);
+        }
+        if (b >= 2) {
+            // Iteration 3 at r.., r = p-2w-2, from iteration 2 at r-1.. and r+1..; final.
+            const grid_index r = p - 2 * w - 2;
+            const point_fluxes<V> f2_m = from_left<2>(f2_before2, f2_before);
+            const V psi3 = advance(load<V>(psi + r), rhs_psi_of(f2_m, f2_before, dx), s.h[3]);
+            const V pi3 = advance(load<V>(pi + r), rhs_pi_of(f2_m, f2_before, dx), s.h[3]);
+            const V phi3 =
+                advance(load<V>(phi + r), rhs_phi_of(from_left<1>(f2_before2, f2_before)), s.h[3]);
+            store(psi + r, psi3);
+            store(pi + r, pi3);
+            store(phi + r, phi3);
+        }
+        f1_before2 = f1_before;
+        f1_before = f1;
+        f2_before2 = f2_before;
+        f2_before = f2;
     }
 }
 

@@ -4,11 +4,12 @@
 #include "run/run_parameters.hpp"
 
 // The time step as one sweep over the grid. The three iterations of the step run together, each
-// one point behind the one before: at sweep position p, iteration 1 is evaluated at p,
-// iteration 2 at p-1 and iteration 3 at p-2, which is then final and overwrites phi, psi and pi
-// in place. The intermediate fields of iterations 1 and 2 are carried in registers; each step
-// reads phi, psi, pi, alpha and beta once and writes phi, psi and pi once, where the passes make
-// about eighty trips over the grid.
+// behind the one before by a block of points and one point more, which is exactly what the
+// centred differences need of the iteration before: iteration 3 is then final at the points it
+// reaches and overwrites phi, psi and pi in place. The intermediate fields of iterations 1 and 2
+// are carried in registers as the fluxes alpha*pi, beta*psi, alpha*psi and beta*pi, formed once
+// per point. Each step reads phi, psi, pi, alpha and beta once and writes phi, psi and pi once,
+// where the passes make about eighty trips over the grid.
 //
 // The periodic condition makes the left end of iteration j depend on the right end of
 // iteration j-1, so the two end regions (a few points each, and the whole grid when it is

@@ -10,32 +10,66 @@
 // the double that the scalar evaluation gives for its point. They are always inlined, which
 // also keeps vector values out of every function-call interface.
 
+// The four fluxes of the system at one point: the products that the right-hand sides combine.
+template <class T>
+struct point_fluxes {
+    T alpha_pi;
+    T beta_psi;
+    T alpha_psi;
+    T beta_pi;
+};
+
+template <class T>
+[[gnu::always_inline]] inline point_fluxes<T> fluxes_at(T alpha, T beta, T psi, T pi) {
+    return {alpha * pi, beta * psi, alpha * psi, beta * pi};
+}
+
 // Rate of change of phi: alpha*pi + beta*psi.
 template <class T>
+[[gnu::always_inline]] inline T rhs_phi_of(const point_fluxes<T>& f) {
+    return f.alpha_pi + f.beta_psi;
+}
+
+template <class T>
 [[gnu::always_inline]] inline T rhs_phi_at(T alpha, T pi, T beta, T psi) {
-    return alpha * pi + beta * psi;
+    return rhs_phi_of(fluxes_at(alpha, beta, psi, pi));
 }
 
-// One term of a centred difference of a flux a*u: (a(i+1)*u(i+1) - a(i-1)*u(i-1))*0.5/dx.
+// Centred difference of a flux from its values at i+1 and i-1: (plus - minus)*0.5/dx.
 template <class T>
-[[gnu::always_inline]] inline T centred_term(T a_plus, T u_plus, T a_minus, T u_minus, double dx) {
-    return (a_plus * u_plus - a_minus * u_minus) * 0.5 / dx;
+[[gnu::always_inline]] inline T centred_difference(T plus, T minus, double dx) {
+    return (plus - minus) * 0.5 / dx;
 }
 
-// Rate of change of psi: d/dx (alpha*pi + beta*psi), the alpha term first.
+// Rate of change of psi: d/dx (alpha*pi + beta*psi), the alpha term first, from the fluxes at
+// i-1 (m) and i+1 (p).
 template <class T>
-[[gnu::always_inline]] inline T rhs_psi_at(T alpha_m, T beta_m, T psi_m, T pi_m, T alpha_p,
-                                           T beta_p, T psi_p, T pi_p, double dx) {
-    return centred_term(alpha_p, pi_p, alpha_m, pi_m, dx) +
-           centred_term(beta_p, psi_p, beta_m, psi_m, dx);
+[[gnu::always_inline]] inline T rhs_psi_of(const point_fluxes<T>& m, const point_fluxes<T>& p,
+                                           double dx) {
+    return centred_difference(p.alpha_pi, m.alpha_pi, dx) +
+           centred_difference(p.beta_psi, m.beta_psi, dx);
 }
 
 // Rate of change of pi: d/dx (alpha*psi + beta*pi), the alpha term first.
 template <class T>
+[[gnu::always_inline]] inline T rhs_pi_of(const point_fluxes<T>& m, const point_fluxes<T>& p,
+                                          double dx) {
+    return centred_difference(p.alpha_psi, m.alpha_psi, dx) +
+           centred_difference(p.beta_pi, m.beta_pi, dx);
+}
+
+template <class T>
+[[gnu::always_inline]] inline T rhs_psi_at(T alpha_m, T beta_m, T psi_m, T pi_m, T alpha_p,
+                                           T beta_p, T psi_p, T pi_p, double dx) {
+    return rhs_psi_of(fluxes_at(alpha_m, beta_m, psi_m, pi_m),
+                      fluxes_at(alpha_p, beta_p, psi_p, pi_p), dx);
+}
+
+template <class T>
 [[gnu::always_inline]] inline T rhs_pi_at(T alpha_m, T beta_m, T psi_m, T pi_m, T alpha_p, T beta_p,
                                           T psi_p, T pi_p, double dx) {
-    return centred_term(alpha_p, psi_p, alpha_m, psi_m, dx) +
-           centred_term(beta_p, pi_p, beta_m, pi_m, dx);
+    return rhs_pi_of(fluxes_at(alpha_m, beta_m, psi_m, pi_m),
+                     fluxes_at(alpha_p, beta_p, psi_p, pi_p), dx);
 }
 
 // One Euler sub-step from the start-of-step copy: u_p + rhs*h.
