@@ -16,9 +16,6 @@ namespace {
 
 constexpr std::size_t buffer_size = std::size_t{1} << 18;
 
-// The longest record: three fields of 16 characters and a line feed.
-constexpr std::size_t longest_record = 3 * 16 + 1;
-
 [[noreturn]] void fail_file(const profile_file& file, const char* action, int error) {
     throw run_failure{exit_output, std::string("wave1d: cannot ") + action + " " + file.name +
                                        ": " + std::strerror(error != 0 ? error : EIO)};
@@ -47,9 +44,9 @@ void flush_buffer(profile_file& file) {
     }
 }
 
-// Room for one more record at the end of the buffer.
-char* reserve(profile_file& file) {
-    if (buffer_size - file.used < longest_record) flush_buffer(file);
+// Room for size more bytes at the end of the buffer.
+char* reserve(profile_file& file, std::size_t size) {
+    if (buffer_size - file.used < size) flush_buffer(file);
     return file.buffer.get() + file.used;
 }
 
@@ -69,38 +66,47 @@ void close_one(profile_file& file, bool checked) {
 }
 
 void empty_line(profile_file& file) {
-    char* p = reserve(file);
+    char* p = reserve(file, 1);
     *p = '\n';
     file.used += 1;
 }
 
 void time_line(profile_file& file, double time) {
-    char* p = reserve(file);
+    char* p = reserve(file, 23);
     std::memcpy(p, "#Time = ", 8);
     format_sci_into(p + 8, time, 14, 6);
     p[22] = '\n';
     file.used += 23;
 }
 
-void xl_record(profile_file& file, double x, double v) {
-    char* p = reserve(file);
+// The x and phi fields of one sampled point, as both files write them.
+constexpr std::size_t point_fields = 2 * 16;
+
+// An xl point record; returns where its two fields start, for the xtl record to copy.
+const char* xl_record(profile_file& file, double x, double v) {
+    char* p = reserve(file, point_fields + 1);
     format_sci_into(p, x, 16, 8);
     format_sci_into(p + 16, v, 16, 8);
-    p[32] = '\n';
-    file.used += 33;
+    p[point_fields] = '\n';
+    file.used += point_fields + 1;
+    return p;
 }
 
-void xtl_record(profile_file& file, double time, double x, double v) {
-    char* p = reserve(file);
-    format_sci_into(p, time, 16, 8);
-    format_sci_into(p + 16, x, 16, 8);
-    format_sci_into(p + 32, v, 16, 8);
-    p[48] = '\n';
-    file.used += 49;
+// An xtl point record from the time field and the fields of the xl record just written, with
+// the empty line that follows a point written with its own value.
+void xtl_record(profile_file& file, const char* time_field, const char* fields, bool empty_after) {
+    char* p = reserve(file, 16 + point_fields + 2);
+    std::memcpy(p, time_field, 16);
+    std::memcpy(p + 16, fields, point_fields);
+    p[16 + point_fields] = '\n';
+    p[16 + point_fields + 1] = '\n';
+    file.used += 16 + point_fields + (empty_after ? 2 : 1);
 }
 
 // True when phi is written with its own value; otherwise it is written as +0.
-bool above_floor(double phi) { return std::fabs(phi) > phi_floor; }
+bool above_floor(double phi) {
+    return std::fabs(phi) > phi_floor;
+}
 
 }  // namespace
 
@@ -130,19 +136,18 @@ void write_initial_profile(ProfileFiles& files, double time, const GridFunction&
     empty_line(files.xl);
 }
 
+// Each field is formatted once: the time field once per step, x and phi once per point; the
+// xtl record copies them.
 void write_profile(ProfileFiles& files, double time, const GridFunction& x,
                    const GridFunction& phi) {
     time_line(files.xl, time);
+    char time_field[16];
+    format_sci_into(time_field, time, 16, 8);
     for (std::size_t i = 0; i < phi.size(); i += profile_stride) {
         const double value = phi.data()[i];
-        if (above_floor(value)) {
-            xl_record(files.xl, x.data()[i], value);
-            xtl_record(files.xtl, time, x.data()[i], value);
-            empty_line(files.xtl);
-        } else {
-            xl_record(files.xl, x.data()[i], 0.0);
-            xtl_record(files.xtl, time, x.data()[i], 0.0);
-        }
+        const bool own_value = above_floor(value);
+        const char* fields = xl_record(files.xl, x.data()[i], own_value ? value : 0.0);
+        xtl_record(files.xtl, time_field, fields, own_value);
     }
     empty_line(files.xl);
     empty_line(files.xl);
