@@ -1,1 +1,177 @@
-// Benchmarks of the output path are added here.
+// Output throughput: the scientific field (fast path, exact to_chars path, and a printf-style
+// formatter for comparison) in MB of field text per second, and whole profile steps written to
+// /dev/null.
+#include <benchmark/benchmark.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "grid/grid.hpp"
+#include "output/format_sci.hpp"
+#include "output/profile_files.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct field_shape {
+    int w;
+    int d;
+};
+
+constexpr field_shape shapes[] = {{9, 2}, {14, 6}, {16, 8}};
+
+// The values a profile step formats: grid coordinates on [-10, 10] and a gaussian.
+const std::vector<double>& profile_values() {
+    static const std::vector<double> values = [] {
+        std::vector<double> v;
+        const double dx = 20.0 / 20000;
+        for (int i = 0; i <= 20000; i += 4) {
+            const double x = -10.0 + dx * i;
+            v.push_back(x);
+            v.push_back(std::exp(-x * x) * 0.99);
+        }
+        return v;
+    }();
+    return values;
+}
+
+// Finite doubles drawn from their bit patterns: every exponent, subnormals included.
+const std::vector<double>& random_values() {
+    static const std::vector<double> values = [] {
+        std::mt19937_64 random(42);
+        std::vector<double> v;
+        while (v.size() < 10000) {
+            const double x = std::bit_cast<double>(random());
+            if (std::isfinite(x)) v.push_back(x);
+        }
+        return v;
+    }();
+    return values;
+}
+
+// A straightforward formatter: snprintf("%.*E"), then the three-digit exponent without its
+// letter, right-aligned. NaN and the infinities are left to snprintf, as they take no part in
+// the timing.
+void format_printf_style(char* out, double v, int w, int d) {
+    char text[max_sci_width + 16];
+    int length = std::snprintf(text, sizeof text, "%.*E", d, v);
+    char* e = static_cast<char*>(std::memchr(text, 'E', static_cast<std::size_t>(length)));
+    if (e != nullptr && text + length - (e + 2) >= 3) {
+        std::memmove(e, e + 1, static_cast<std::size_t>(text + length - e));
+        --length;
+    }
+    std::memset(out, ' ', static_cast<std::size_t>(w - length));
+    std::memcpy(out + (w - length), text, static_cast<std::size_t>(length));
+}
+
+template <void (*format)(char*, double, int, int)>
+void format_benchmark(benchmark::State& state, const std::vector<double>& values) {
+    const field_shape shape = shapes[state.range(0)];
+    char field[max_sci_width];
+    std::size_t fields = 0;
+    for (auto _ : state) {
+        for (const double v : values) {
+            format(field, v, shape.w, shape.d);
+            benchmark::DoNotOptimize(field);
+        }
+        fields += values.size();
+    }
+    const double bytes = static_cast<double>(fields) * shape.w;
+    state.SetLabel("w " + std::to_string(shape.w) + ", d " + std::to_string(shape.d));
+    // "bytes" reads as decimal MB/s with the M prefix; "per_field" is the time of one field.
+    state.counters["bytes"] =
+        benchmark::Counter(bytes, benchmark::Counter::kIsRate, benchmark::Counter::OneK::kIs1000);
+    state.counters["per_field"] = benchmark::Counter(
+        static_cast<double>(fields), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+
+void bm_format_fast_profile(benchmark::State& s) {
+    format_benchmark<format_sci_into>(s, profile_values());
+}
+void bm_format_exact_profile(benchmark::State& s) {
+    format_benchmark<format_sci_exact_into>(s, profile_values());
+}
+void bm_format_printf_profile(benchmark::State& s) {
+    format_benchmark<format_printf_style>(s, profile_values());
+}
+void bm_format_fast_random(benchmark::State& s) {
+    format_benchmark<format_sci_into>(s, random_values());
+}
+void bm_format_exact_random(benchmark::State& s) {
+    format_benchmark<format_sci_exact_into>(s, random_values());
+}
+void bm_format_printf_random(benchmark::State& s) {
+    format_benchmark<format_printf_style>(s, random_values());
+}
+
+BENCHMARK(bm_format_fast_profile)->DenseRange(0, 2);
+BENCHMARK(bm_format_exact_profile)->DenseRange(0, 2);
+BENCHMARK(bm_format_printf_profile)->DenseRange(0, 2);
+BENCHMARK(bm_format_fast_random)->DenseRange(0, 2);
+BENCHMARK(bm_format_exact_random)->DenseRange(0, 2);
+BENCHMARK(bm_format_printf_random)->DenseRange(0, 2);
+
+// One output step of a run with nx = state.range(0) on [-10, 10] with a gaussian phi: the text
+// is written to /dev/null through the profile files' buffers, so the figure is formatting plus
+// the write calls, without the disk.
+void bm_write_profile(benchmark::State& state) {
+    RunParameters params;
+    params.nx = static_cast<std::int32_t>(state.range(0));
+    params.xmin = -10.0;
+    params.xmax = 10.0;
+    params.courant = 0.5;
+    FieldSet fields = create_grid(params);
+    for (std::size_t i = 0; i < fields.phi.size(); ++i) {
+        const double x = fields.x.data()[i];
+        fields.phi.data()[i] = std::exp(-x * x);
+    }
+
+    char pattern[] = "/tmp/wave1d_bench_XXXXXX";
+    const fs::path dir = ::mkdtemp(pattern);
+    const fs::path previous = fs::current_path();
+    fs::current_path(dir);
+
+    // The bytes of one step, from one step written to real files.
+    {
+        ProfileFiles files = open_profile_files();
+        write_profile(files, 0.5, fields.x, fields.phi);
+        close_profile_files(files);
+    }
+    const double step_bytes =
+        static_cast<double>(fs::file_size("phi.xl") + fs::file_size("phi.xtl"));
+    fs::remove("phi.xl");
+    fs::remove("phi.xtl");
+    fs::create_symlink("/dev/null", "phi.xl");
+    fs::create_symlink("/dev/null", "phi.xtl");
+
+    {
+        ProfileFiles files = open_profile_files();
+        double time = 0.0;
+        for (auto _ : state) {
+            time = time + 0.0005;
+            write_profile(files, time, fields.x, fields.phi);
+        }
+        close_profile_files(files);
+    }
+    fs::current_path(previous);
+    fs::remove_all(dir);
+
+    state.counters["bytes"] =
+        benchmark::Counter(step_bytes * static_cast<double>(state.iterations()),
+                           benchmark::Counter::kIsRate, benchmark::Counter::OneK::kIs1000);
+    release_fields(fields);
+}
+
+BENCHMARK(bm_write_profile)->Arg(20000)->Arg(200000)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
