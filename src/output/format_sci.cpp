@@ -39,14 +39,14 @@ constexpr int bit_length(const big_integer& b) {
 
 // The 64 bits of b from bit position start upwards; positions below 0 read as zero.
 constexpr std::uint64_t bits_from(const big_integer& b, int start) {
-    std::uint64_t result = 0;
-    for (int i = 0; i < 64; ++i) {
-        const int position = start + i;
-        if (position < 0) continue;
-        const std::uint32_t w = b.word[static_cast<std::size_t>(position / 32)];
-        result |= static_cast<std::uint64_t>((w >> (position % 32)) & 1U) << i;
-    }
-    return result;
+    const auto word_at = [&b](int index) -> std::uint64_t {
+        return index < 0 ? 0 : b.word[static_cast<std::size_t>(index)];
+    };
+    const int first = start >= 0 ? start / 32 : -((31 - start) / 32);  // rounded down
+    const int offset = start - 32 * first;
+    const std::uint64_t low = word_at(first) | (word_at(first + 1) << 32);
+    const std::uint64_t high = word_at(first + 2);
+    return offset == 0 ? low : (low >> offset) | (high << (64 - offset));
 }
 
 constexpr void multiply_by_ten(big_integer& b) {
