@@ -317,6 +317,7 @@ sweep_isa widest_sweep_isa() {
 void icn_step_sweep(FieldSet& fields, const RunParameters& params, sweep_isa isa) {
     const grid_index nx = params.nx;
     if (nx < 0) return;
+    if (!sweep_isa_supported(isa)) isa = widest_sweep_isa();
     step_levels s = start_levels(fields, params);
 
     // The middle writes the final values of points first..end-1, blocks of w points. It starts

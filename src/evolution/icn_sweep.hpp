@@ -26,5 +26,5 @@ bool sweep_isa_supported(sweep_isa isa);
 sweep_isa widest_sweep_isa();
 
 // One time step, as icn_step_passes computes it, with the middle of the sweep in the given
-// instruction set, which must be supported.
+// instruction set (in the widest supported one when the processor lacks it).
 void icn_step_sweep(FieldSet& fields, const RunParameters& params, sweep_isa isa);
