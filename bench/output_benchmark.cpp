@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "grid/grid.hpp"
@@ -74,17 +75,33 @@ void format_printf_style(char* out, double v, int w, int d) {
     std::memcpy(out + (w - length), text, static_cast<std::size_t>(length));
 }
 
+enum class formatter { fast, exact, printf_style };
+
 template <void (*format)(char*, double, int, int)>
-void format_benchmark(benchmark::State& state, const std::vector<double>& values) {
-    const field_shape shape = shapes[state.range(0)];
+void format_all(const std::vector<double>& values, field_shape shape) {
     char field[max_sci_width];
+    for (const double v : values) {
+        format(field, v, shape.w, shape.d);
+        benchmark::DoNotOptimize(field);
+    }
+}
+
+void format_benchmark(benchmark::State& state, formatter which, const std::vector<double>* values) {
+    const field_shape shape = shapes[state.range(0)];
     std::size_t fields = 0;
     for (auto _ : state) {
-        for (const double v : values) {
-            format(field, v, shape.w, shape.d);
-            benchmark::DoNotOptimize(field);
+        switch (which) {
+            case formatter::fast:
+                format_all<format_sci_into>(*values, shape);
+                break;
+            case formatter::exact:
+                format_all<format_sci_exact_into>(*values, shape);
+                break;
+            case formatter::printf_style:
+                format_all<format_printf_style>(*values, shape);
+                break;
         }
-        fields += values.size();
+        fields += values->size();
     }
     const double bytes = static_cast<double>(fields) * shape.w;
     state.SetLabel("w " + std::to_string(shape.w) + ", d " + std::to_string(shape.d));
@@ -95,36 +112,28 @@ void format_benchmark(benchmark::State& state, const std::vector<double>& values
         static_cast<double>(fields), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 
-void bm_format_fast_profile(benchmark::State& s) {
-    format_benchmark<format_sci_into>(s, profile_values());
-}
-void bm_format_exact_profile(benchmark::State& s) {
-    format_benchmark<format_sci_exact_into>(s, profile_values());
-}
-void bm_format_printf_profile(benchmark::State& s) {
-    format_benchmark<format_printf_style>(s, profile_values());
-}
-void bm_format_fast_random(benchmark::State& s) {
-    format_benchmark<format_sci_into>(s, random_values());
-}
-void bm_format_exact_random(benchmark::State& s) {
-    format_benchmark<format_sci_exact_into>(s, random_values());
-}
-void bm_format_printf_random(benchmark::State& s) {
-    format_benchmark<format_printf_style>(s, random_values());
-}
-
-BENCHMARK(bm_format_fast_profile)->DenseRange(0, 2);
-BENCHMARK(bm_format_exact_profile)->DenseRange(0, 2);
-BENCHMARK(bm_format_printf_profile)->DenseRange(0, 2);
-BENCHMARK(bm_format_fast_random)->DenseRange(0, 2);
-BENCHMARK(bm_format_exact_random)->DenseRange(0, 2);
-BENCHMARK(bm_format_printf_random)->DenseRange(0, 2);
+// format_fast_profile/0 .. format_printf_random/2: each formatter on each set of values, for
+// the three shapes.
+const bool format_benchmarks_registered = [] {
+    const std::pair<const char*, formatter> formatters[] = {{"fast", formatter::fast},
+                                                            {"exact", formatter::exact},
+                                                            {"printf", formatter::printf_style}};
+    const std::pair<const char*, const std::vector<double>*> sets[] = {
+        {"profile", &profile_values()}, {"random", &random_values()}};
+    for (const auto& [set_name, values] : sets) {
+        for (const auto& [formatter_name, which] : formatters) {
+            const std::string name = std::string("format_") + formatter_name + "_" + set_name;
+            benchmark::RegisterBenchmark(name.c_str(), format_benchmark, which, values)
+                ->DenseRange(0, 2);
+        }
+    }
+    return true;
+}();
 
 // One output step of a run with nx = state.range(0) on [-10, 10] with a gaussian phi: the text
 // is written to /dev/null through the profile files' buffers, so the figure is formatting plus
 // the write calls, without the disk.
-void bm_write_profile(benchmark::State& state) {
+void write_profile_step(benchmark::State& state) {
     RunParameters params;
     params.nx = static_cast<std::int32_t>(state.range(0));
     params.xmin = -10.0;
@@ -172,6 +181,6 @@ void bm_write_profile(benchmark::State& state) {
     release_fields(fields);
 }
 
-BENCHMARK(bm_write_profile)->Arg(20000)->Arg(200000)->Unit(benchmark::kMicrosecond);
+BENCHMARK(write_profile_step)->Arg(20000)->Arg(200000)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
