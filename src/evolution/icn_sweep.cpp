@@ -295,6 +295,8 @@ grid_index lanes_of(sweep_isa isa) {
 
 bool sweep_isa_supported(sweep_isa isa) {
 #if defined(__x86_64__) || defined(__i386__)
+    // The processor is examined once, also when this runs before the program's constructors.
+    __builtin_cpu_init();
     switch (isa) {
         case sweep_isa::avx512:
             return __builtin_cpu_supports("avx512f");
