@@ -50,21 +50,36 @@ std::string quoted(const std::string& item) {
     return text + "\"";
 }
 
+// A line may be this long at most. Input is read character by character and only the item is
+// kept, so a line without end (standard input on /dev/zero, say) is refused after this many
+// characters instead of filling memory or being read for ever.
+constexpr std::size_t longest_line = 65536;
+
 // Finds the next item: skips blank lines and leading blanks, cuts the item at a blank, comma,
 // slash or line end, and drops the rest of that line.
 std::string next_item(std::istream& in, const field_description& field) {
-    std::string line;
-    while (std::getline(in, line)) {
-        std::size_t start = 0;
-        while (start < line.size() && is_blank(line[start])) ++start;
-        if (start == line.size()) continue;
-        if (line[start] == ',') refuse(field, "the line gives a null value (it begins with a comma)");
-        if (line[start] == '/') refuse(field, "a slash ends the input before a value was given");
-        std::size_t end = start;
-        while (end < line.size() && !ends_item(line[end])) ++end;
-        return line.substr(start, end - start);
+    std::size_t column = 0;
+    auto next = [&](char& c) {
+        if (!in.get(c)) return false;
+        column = c == '\n' ? 0 : column + 1;
+        if (column > longest_line) {
+            refuse(field, "a line is longer than " + std::to_string(longest_line) + " characters");
+        }
+        return true;
+    };
+
+    char c = 0;
+    do {
+        if (!next(c)) refuse(field, "the input ended before a value was given");
+    } while (is_blank(c) || c == '\n');
+    if (c == ',') refuse(field, "the line gives a null value (it begins with a comma)");
+    if (c == '/') refuse(field, "a slash ends the input before a value was given");
+
+    std::string item(1, c);
+    while (next(c) && c != '\n' && !ends_item(c)) item += c;
+    while (in && c != '\n' && next(c)) {
     }
-    refuse(field, "the input ended before a value was given");
+    return item;
 }
 
 }  // namespace

@@ -15,8 +15,8 @@
 // an optional sign and decimal digits within the 32-bit range. Reals are an optional sign,
 // digits with an optional decimal point (5, 5., .5, 5.5), and an optional exponent introduced
 // by E, e, D or d. Throws run_failure with exit_input, naming the value and the reason, when
-// input ends, a line gives a null value (begins with a comma) or a slash before any item, or an
-// item is not a number of the field's type.
+// input ends, a line gives a null value (begins with a comma) or a slash before any item, an
+// item is not a number of the field's type, or a line is longer than 65536 characters.
 RunParameters read_parameters(std::istream& in = std::cin, std::FILE* out = stdout);
 
 // The conversions used above, on an item that has already been cut from its line. They return

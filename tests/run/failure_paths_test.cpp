@@ -164,6 +164,30 @@ TEST(FailurePaths, RefusedValuesOfEveryKindStopBeforeAnyFileIsTouched) {
     }
 }
 
+// Input is never held a line at a time: a line of 65536 characters is read as usual, and one
+// that goes on past that (standard input on /dev/zero, say) is refused at that point.
+TEST(FailurePaths, LinesAreBoundedSoEndlessInputCannotFillMemory) {
+    {
+        temp_dir dir;
+        const run_result r = run_program(dir.path, with({{center, "0" + std::string(65535, ' ')},
+                                                         {every_1D, std::string(65536, '2')}}));
+        EXPECT_EQ(r.exit_status, 3);
+        EXPECT_NE(r.err.find("cannot read every_1D ("), std::string::npos) << r.err.substr(0, 200);
+        EXPECT_NE(r.err.find("\" is not an integer"), std::string::npos) << "read whole";
+    }
+    for (const char filler : {'\0', ' ', '7'}) {
+        temp_dir dir;
+        plant_stale_files(dir.path);
+        const run_result r =
+            run_program(dir.path, "-1\n1\n" + std::string(std::size_t{1} << 24, filler));
+        EXPECT_EQ(r.exit_status, 3) << int{filler};
+        EXPECT_EQ(r.err,
+                  "wave1d: cannot read nx (Number of points in the spatial domain): a line is "
+                  "longer than 65536 characters\n");
+        expect_stale_files_untouched(dir.path);
+    }
+}
+
 TEST(FailurePaths, LastValueWithoutALineFeedStillCompletes) {
     temp_dir dir;
     std::string text = with({});
