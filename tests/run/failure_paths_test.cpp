@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <utility>
@@ -41,8 +42,9 @@ const char* const field_names[] = {"xmin",   "xmax",      "nx",        "courant"
 std::string with(const std::vector<std::pair<field, std::string>>& changes) {
     std::vector<std::string> values = {"-1", "1",    "8", "0.5", "4", "2",
                                        "1",  "0.25", "0", "2",   "0", "0"};
-    for (const auto& [which, value] : changes)
+    for (const auto& [which, value] : changes) {
         values[which] = value;
+    }
     return input_lines(values);
 }
 
