@@ -11,14 +11,21 @@
 
 namespace {
 
-bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
-bool ends_item(char c) { return is_blank(c) || c == ',' || c == '/'; }
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
+bool is_blank(char c) {
+    return c == ' ' || c == '\t' || c == '\r';
+}
+bool ends_item(char c) {
+    return is_blank(c) || c == ',' || c == '/';
+}
+bool is_digit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 // Length of the run of decimal digits at the start of s.
 std::size_t digit_run(std::string_view s) {
     std::size_t n = 0;
-    while (n < s.size() && is_digit(s[n])) ++n;
+    while (n < s.size() && is_digit(s[n]))
+        ++n;
     return n;
 }
 
@@ -76,7 +83,8 @@ std::string next_item(std::istream& in, const field_description& field) {
     if (c == '/') refuse(field, "a slash ends the input before a value was given");
 
     std::string item(1, c);
-    while (next(c) && c != '\n' && !ends_item(c)) item += c;
+    while (next(c) && c != '\n' && !ends_item(c))
+        item += c;
     while (in && c != '\n' && next(c)) {
     }
     return item;
@@ -147,25 +155,23 @@ RunParameters read_parameters(std::istream& in, std::FILE* out) {
         flush_console(out);
         return next_item(in, field);
     };
-    auto read_real = [&](const char* name, const char* prompt, double& target) {
+    // Asks for one value, converts it with parse and stores it in target, or stops the run
+    // saying what the item should have been.
+    auto read_value = [&](const char* name, const char* prompt, auto& target, auto parse,
+                          const char* expected) {
         const field_description field{name, prompt};
         const std::string item = ask(field);
-        const auto value = parse_real(item);
-        if (!value) {
-            refuse(field, quoted(item) + " is not a real number within the range of a double");
-        }
+        const auto value = parse(item);
+        if (!value) refuse(field, quoted(item) + " is not " + expected);
         target = *value;
         write_console(out, "\n");
     };
+    auto read_real = [&](const char* name, const char* prompt, double& target) {
+        read_value(name, prompt, target, parse_real, "a real number within the range of a double");
+    };
     auto read_integer = [&](const char* name, const char* prompt, std::int32_t& target) {
-        const field_description field{name, prompt};
-        const std::string item = ask(field);
-        const auto value = parse_integer(item);
-        if (!value) {
-            refuse(field, quoted(item) + " is not an integer from -2147483648 to 2147483647");
-        }
-        target = *value;
-        write_console(out, "\n");
+        read_value(name, prompt, target, parse_integer,
+                   "an integer from -2147483648 to 2147483647");
     };
 
     read_real("xmin", "The left end of the spatial domain", params.xmin);

@@ -65,9 +65,24 @@ run_result run_program(const fs::path& dir, const std::string& input, const run_
     return result;
 }
 
+const std::string dialogue_transcript =
+    " The left end of the spatial domain\n\n"
+    " The right end of the spatial domain\n\n"
+    " Number of points in the spatial domain\n\n"
+    " Courant factor\n\n"
+    " Number of iterations\n\n"
+    " Type of boundary condition\n\n"
+    " Aplitude of the gaussian\n\n"
+    " Width of the initial gaussian\n\n"
+    " Center of the gaussian\n\n"
+    " every_1D\n\n"
+    " lapsetype\n\n"
+    " shifttype\n\n";
+
 std::string input_lines(const std::vector<std::string>& values) {
     std::string text;
-    for (const auto& v : values) text += v + "\n";
+    for (const auto& v : values)
+        text += v + "\n";
     return text;
 }
 

@@ -33,6 +33,9 @@ struct run_result {
 run_result run_program(const std::filesystem::path& dir, const std::string& input,
                        const run_options& options = {});
 
+// What the console shows of a whole dialogue: each of the twelve prompts and its empty line.
+extern const std::string dialogue_transcript;
+
 // The twelve input lines, each ended by a line feed, in dialogue order.
 std::string input_lines(const std::vector<std::string>& values);
 
