@@ -44,11 +44,21 @@ void set_initial_data(const RunParameters& params, FieldSet& fields) {
     if (shifttype < 0 || shifttype > 4) return;
     for (std::int32_t i = 0; i <= nx; ++i) {
         switch (shifttype) {
-            case 0: beta[i] = 0.0; break;
-            case 1: beta[i] = 0.5; break;
-            case 2: beta[i] = 1.0; break;
-            case 3: beta[i] = 1.2; break;
-            default: beta[i] = x[i]; break;
+            case 0:
+                beta[i] = 0.0;
+                break;
+            case 1:
+                beta[i] = 0.5;
+                break;
+            case 2:
+                beta[i] = 1.0;
+                break;
+            case 3:
+                beta[i] = 1.2;
+                break;
+            default:
+                beta[i] = x[i];
+                break;
         }
     }
 }

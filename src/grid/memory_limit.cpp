@@ -69,10 +69,10 @@ std::uint64_t memory_capacity_bytes() {
     std::string v1;
     own_cgroup_paths(v2, v1);
     std::uint64_t group = 0;
-    for (const std::string& path : {std::string("/sys/fs/cgroup/memory.max"),
-                                    "/sys/fs/cgroup" + v2 + "/memory.max",
-                                    std::string("/sys/fs/cgroup/memory/memory.limit_in_bytes"),
-                                    "/sys/fs/cgroup/memory" + v1 + "/memory.limit_in_bytes"}) {
+    for (const std::string& path :
+         {std::string("/sys/fs/cgroup/memory.max"), "/sys/fs/cgroup" + v2 + "/memory.max",
+          std::string("/sys/fs/cgroup/memory/memory.limit_in_bytes"),
+          "/sys/fs/cgroup/memory" + v1 + "/memory.limit_in_bytes"}) {
         group = smallest_nonzero(group, read_cgroup_limit(path));
     }
     return smallest_nonzero(machine, group);

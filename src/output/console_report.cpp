@@ -50,7 +50,8 @@ double maxval(const GridFunction& f) {
     const std::size_t n = f.size();
     const double* v = f.data();
     std::size_t first = 0;
-    while (first < n && std::isnan(v[first])) ++first;
+    while (first < n && std::isnan(v[first]))
+        ++first;
     if (first == n) {
         return n == 0 ? std::numeric_limits<double>::lowest()
                       : std::numeric_limits<double>::quiet_NaN();
@@ -95,4 +96,6 @@ void print_table_row(double time, const GridFunction& phi, std::FILE* out) {
     write_console(out, std::string_view(line, length + 1));
 }
 
-void print_closing_rule(std::FILE* out) { write_console(out, closing_rule); }
+void print_closing_rule(std::FILE* out) {
+    write_console(out, closing_rule);
+}

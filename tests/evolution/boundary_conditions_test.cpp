@@ -65,8 +65,10 @@ TEST(OutgoingBoundary, ConstantInteriorGivesHalfOfItAtBothEnds) {
     EXPECT_EQ(g.f.psi[0], 3.0);
     EXPECT_EQ(g.f.pi[7], 3.0);
     EXPECT_EQ(g.f.psi[7], -3.0);
-    for (std::int32_t k = 0; k <= 7; ++k) EXPECT_EQ(g.f.phi[k], 100 + k) << "phi untouched";
-    for (std::int32_t k = 1; k <= 6; ++k) EXPECT_EQ(g.f.pi[k], 6.0);
+    for (std::int32_t k = 0; k <= 7; ++k)
+        EXPECT_EQ(g.f.phi[k], 100 + k) << "phi untouched";
+    for (std::int32_t k = 1; k <= 6; ++k)
+        EXPECT_EQ(g.f.pi[k], 6.0);
 }
 
 TEST(OutgoingBoundary, ExtrapolatesQuadraticsExactly) {

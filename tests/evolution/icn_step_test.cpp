@@ -12,7 +12,9 @@ namespace {
 
 using values = std::vector<double>;
 
-values points(const GridFunction& f) { return values(f.data(), f.data() + f.size()); }
+values points(const GridFunction& f) {
+    return values(f.data(), f.data() + f.size());
+}
 
 struct run {
     RunParameters params;
@@ -68,7 +70,8 @@ TEST(IcnStep, IterationsRestartFromTheCopiesInsteadOfAccumulating) {
         run r(6, 0.5, 0.125, boundtype);
         fill(r.f.alpha, 1.0);
         fill(r.f.pi, 1.0);
-        for (std::int32_t k = 0; k <= 6; ++k) r.f.phi[k] = 0.25 * k;
+        for (std::int32_t k = 0; k <= 6; ++k)
+            r.f.phi[k] = 0.25 * k;
         icn_step(r.f, r.params);
         for (std::int32_t k = 0; k <= 6; ++k) {
             EXPECT_EQ(r.f.phi[k], 0.25 * k + 0.125) << "boundtype " << boundtype;
@@ -104,7 +107,8 @@ TEST(IcnStep, ZeroStaysZeroAndZeroTimeStepKeepsTheInterior) {
         fill(zero.f.beta, 1.2);
         icn_step(zero.f, zero.params);
         for (const GridFunction* g : {&zero.f.phi, &zero.f.psi, &zero.f.pi}) {
-            for (double v : points(*g)) EXPECT_EQ(v, 0.0);
+            for (double v : points(*g))
+                EXPECT_EQ(v, 0.0);
         }
 
         run still(9, 0.5, 0.0, boundtype);
@@ -115,7 +119,8 @@ TEST(IcnStep, ZeroStaysZeroAndZeroTimeStepKeepsTheInterior) {
             still.f.pi[k] = 10 - k;
         }
         icn_step(still.f, still.params);
-        for (std::int32_t k = 0; k <= 9; ++k) EXPECT_EQ(still.f.phi[k], k);
+        for (std::int32_t k = 0; k <= 9; ++k)
+            EXPECT_EQ(still.f.phi[k], k);
         for (std::int32_t i = 1; i <= 8; ++i) {
             EXPECT_EQ(still.f.psi[i], 0.5 * i);
             EXPECT_EQ(still.f.pi[i], 10 - i);
@@ -144,9 +149,11 @@ TEST(IcnStep, GridsTooSmallForTheirBoundaryStillStep) {
             fill(r.f.pi, 2.0);
             fill(r.f.psi, 1.0);
             icn_step(r.f, r.params);
-            for (std::int32_t k = 0; k <= nx; ++k) EXPECT_TRUE(std::isfinite(r.f.phi[k]));
+            for (std::int32_t k = 0; k <= nx; ++k)
+                EXPECT_TRUE(std::isfinite(r.f.phi[k]));
             if (nx <= 1 && boundtype != 1 && boundtype != 2) {
-                for (std::int32_t k = 0; k <= nx; ++k) EXPECT_EQ(r.f.phi[k], 2.0 * 0.25);
+                for (std::int32_t k = 0; k <= nx; ++k)
+                    EXPECT_EQ(r.f.phi[k], 2.0 * 0.25);
             }
         }
     }
@@ -167,7 +174,8 @@ double max_error(double beta, std::int32_t nx) {
     set_initial_data(p, f);
     const double t_end = 2.0;
     const std::int32_t nt = static_cast<std::int32_t>(t_end / p.dt);
-    for (std::int32_t n = 0; n < nt; ++n) icn_step(f, p);
+    for (std::int32_t n = 0; n < nt; ++n)
+        icn_step(f, p);
     auto gaussian = [](double x) { return std::exp(-(x * x)); };
     double error = 0.0;
     for (std::int32_t i = 0; i <= nx; ++i) {

@@ -22,12 +22,14 @@ TEST(RightHandSides, PlainWaveOnALinearTimeDerivative) {
     // alpha = 1, beta = 0, psi = 0, pi(k) = k, dx = 0.5.
     grid g(6);
     fill(g.f.alpha, 1.0);
-    for (std::int32_t k = 0; k <= 6; ++k) g.f.pi[k] = k;
+    for (std::int32_t k = 0; k <= 6; ++k)
+        g.f.pi[k] = k;
     fill(g.f.rhs_psi, 99.0);
     fill(g.f.rhs_pi, 99.0);
     compute_rhs_phi(g.f);
     compute_rhs_psi_pi(g.f, 6, g.params.dx);
-    for (std::int32_t k = 0; k <= 6; ++k) EXPECT_EQ(g.f.rhs_phi[k], k);
+    for (std::int32_t k = 0; k <= 6; ++k)
+        EXPECT_EQ(g.f.rhs_phi[k], k);
     for (std::int32_t i = 1; i <= 5; ++i) {
         EXPECT_EQ(g.f.rhs_psi[i], 2.0);
         EXPECT_EQ(g.f.rhs_pi[i], 0.0);
@@ -46,7 +48,8 @@ TEST(RightHandSides, PureShiftExchangesTheRolesOfTheFields) {
     assign(g.f.pi, {0, -1, 3, -2, 5, 7});
     compute_rhs_phi(g.f);
     compute_rhs_psi_pi(g.f, 5, 0.25);
-    for (std::int32_t k = 0; k <= 5; ++k) EXPECT_EQ(g.f.rhs_phi[k], g.f.psi[k]);
+    for (std::int32_t k = 0; k <= 5; ++k)
+        EXPECT_EQ(g.f.rhs_phi[k], g.f.psi[k]);
     for (std::int32_t i = 1; i <= 4; ++i) {
         EXPECT_EQ(g.f.rhs_psi[i], (g.f.psi[i + 1] - g.f.psi[i - 1]) * 0.5 / 0.25);
         EXPECT_EQ(g.f.rhs_pi[i], (g.f.pi[i + 1] - g.f.pi[i - 1]) * 0.5 / 0.25);
@@ -70,7 +73,8 @@ TEST(RightHandSides, AnEndPointReachesOnlyItsNeighbour) {
     EXPECT_NE(a.f.rhs_phi[0], b.f.rhs_phi[0]);
     EXPECT_NE(a.f.rhs_psi[1], b.f.rhs_psi[1]);
     EXPECT_NE(a.f.rhs_pi[1], b.f.rhs_pi[1]);
-    for (std::int32_t k = 1; k <= 6; ++k) EXPECT_EQ(a.f.rhs_phi[k], b.f.rhs_phi[k]);
+    for (std::int32_t k = 1; k <= 6; ++k)
+        EXPECT_EQ(a.f.rhs_phi[k], b.f.rhs_phi[k]);
     for (std::int32_t i = 2; i <= 5; ++i) {
         EXPECT_EQ(a.f.rhs_psi[i], b.f.rhs_psi[i]);
         EXPECT_EQ(a.f.rhs_pi[i], b.f.rhs_pi[i]);

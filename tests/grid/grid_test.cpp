@@ -23,9 +23,9 @@
 namespace {
 
 void expect_all_sizes(const FieldSet& f, std::size_t n) {
-    for (const GridFunction* g : {&f.x, &f.phi, &f.phi_p, &f.rhs_phi, &f.psi, &f.psi_p,
-                                  &f.rhs_psi, &f.pi, &f.pi_p, &f.rhs_pi, &f.alpha, &f.beta,
-                                  &f.left, &f.right}) {
+    for (const GridFunction* g :
+         {&f.x, &f.phi, &f.phi_p, &f.rhs_phi, &f.psi, &f.psi_p, &f.rhs_psi, &f.pi, &f.pi_p,
+          &f.rhs_pi, &f.alpha, &f.beta, &f.left, &f.right}) {
         EXPECT_EQ(g->size(), n);
         for (std::size_t k = 0; k < g->size() && g != &f.x; ++k) {
             EXPECT_EQ(g->data()[k], 0.0) << "new grid functions are zero-filled";
@@ -137,8 +137,8 @@ TEST(CreateGridProgram, AllocationRefusedByTheSystemStopsWithExitOne) {
     run_options options;
     options.address_space_limit = 256ULL << 20;
     const run_result r = run_program(
-        dir.path, input_lines({"0", "1", "10000000", "0.5", "1", "2", "1", "0.1", "0.5", "1",
-                               "0", "0"}),
+        dir.path,
+        input_lines({"0", "1", "10000000", "0.5", "1", "2", "1", "0.1", "0.5", "1", "0", "0"}),
         options);
     EXPECT_EQ(r.exit_status, 1) << r.err;
     EXPECT_NE(r.err.find("Cannot allocate memory"), std::string::npos) << r.err;

@@ -29,7 +29,9 @@ initial_state initial(std::int32_t nx, double xmin, double xmax, double amplitud
     return s;
 }
 
-bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+bool same_bits(double a, double b) {
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
 
 TEST(InitialData, GaussianAndItsExactDerivative) {
     // x = -1, -0.5, 0, 0.5, 1; the pulse of width 0.5 centred at 0.5.
@@ -76,7 +78,8 @@ TEST(InitialData, ZeroWidthAndZeroAmplitudeFollowIeeeRules) {
 
 TEST(InitialData, LapseIsOneOrTheTanhStepCentredAtZero) {
     const auto constant = initial(4, -1.0, 1.0, 1.0, 0.5, 0.0, 0, 0);
-    for (std::int32_t i = 0; i <= 4; ++i) EXPECT_EQ(constant.fields.alpha[i], 1.0);
+    for (std::int32_t i = 0; i <= 4; ++i)
+        EXPECT_EQ(constant.fields.alpha[i], 1.0);
 
     for (std::int32_t type : {1, 2, -1}) {
         const auto step = initial(20, -1.0, 1.0, 1.0, 0.5, 0.7, type, 0);
@@ -95,7 +98,8 @@ TEST(InitialData, ShiftTypesAndTheZeroShiftOutsideThem) {
     const double expected[] = {0.0, 0.5, 1.0, 1.2};
     for (std::int32_t type = 0; type <= 3; ++type) {
         const auto s = initial(6, -3.0, 3.0, 1.0, 0.5, 0.0, 0, type);
-        for (std::int32_t i = 0; i <= 6; ++i) EXPECT_EQ(s.fields.beta[i], expected[type]);
+        for (std::int32_t i = 0; i <= 6; ++i)
+            EXPECT_EQ(s.fields.beta[i], expected[type]);
     }
     const auto copy = initial(7, -0.3, 2.9, 1.0, 0.5, 0.0, 0, 4);
     for (std::int32_t i = 0; i <= 7; ++i) {

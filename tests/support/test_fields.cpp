@@ -13,10 +13,13 @@ RunParameters grid_parameters(std::int32_t nx, double xmin, double xmax, double 
     return params;
 }
 
-FieldSet make_fields(RunParameters& params) { return create_grid(params); }
+FieldSet make_fields(RunParameters& params) {
+    return create_grid(params);
+}
 
 void fill(GridFunction& f, double value) {
-    for (std::size_t k = 0; k < f.size(); ++k) f.data()[k] = value;
+    for (std::size_t k = 0; k < f.size(); ++k)
+        f.data()[k] = value;
 }
 
 void assign(GridFunction& f, std::initializer_list<double> values) {
