@@ -59,7 +59,7 @@ void check_grid_size(std::int32_t nx, std::int64_t count) {
     if (capacity != 0 && total > capacity) {
         fail_memory("wave1d: the grid of nx = " + std::to_string(nx) + " needs " +
                     std::to_string(total) + " bytes, more than the " + std::to_string(capacity) +
-                    " bytes this process can hold: " + std::strerror(ENOMEM));
+                    " bytes this process can hold now: " + std::strerror(ENOMEM));
     }
 }
 

@@ -45,6 +45,28 @@ void own_cgroup_paths(std::string& v2, std::string& v1) {
     }
 }
 
+// Memory that can be had now without killing anything: MemAvailable (free memory plus what the
+// kernel can reclaim) and the free swap, from /proc/meminfo. 0 when that cannot be read.
+std::uint64_t available_now() {
+    std::ifstream in("/proc/meminfo");
+    std::string key;
+    std::uint64_t kilobytes = 0;
+    std::string unit;
+    std::uint64_t available = 0;
+    std::uint64_t swap_free = 0;
+    bool found = false;
+    while (in >> key >> kilobytes) {
+        std::getline(in, unit);
+        if (key == "MemAvailable:") {
+            available = kilobytes * 1024;
+            found = true;
+        } else if (key == "SwapFree:") {
+            swap_free = kilobytes * 1024;
+        }
+    }
+    return found ? available + swap_free : 0;
+}
+
 std::uint64_t smallest_nonzero(std::uint64_t a, std::uint64_t b) {
     if (a == 0) return b;
     if (b == 0) return a;
@@ -75,5 +97,5 @@ std::uint64_t memory_capacity_bytes() {
           "/sys/fs/cgroup/memory" + v1 + "/memory.limit_in_bytes"}) {
         group = smallest_nonzero(group, read_cgroup_limit(path));
     }
-    return smallest_nonzero(machine, group);
+    return smallest_nonzero(smallest_nonzero(machine, available_now()), group);
 }

@@ -1,6 +1,7 @@
 #include "grid/grid.hpp"
 
 #include <gtest/gtest.h>
+#include <sys/sysinfo.h>
 
 #include <cmath>
 #include <limits>
@@ -125,6 +126,17 @@ TEST(CreateGrid, StopsBeforeAllocatingWhenTheSizeOverflowsOrExceedsMemory) {
         EXPECT_NE(failure.message.find("Cannot allocate memory"), std::string::npos);
         EXPECT_NE(failure.message.find("224000000112 bytes"), std::string::npos);
     }
+}
+
+// What a process can hold is bounded by the machine (memory plus swap) and is never nothing.
+TEST(MemoryCapacity, NoMoreThanTheMachineHolds) {
+    struct sysinfo info {};
+    ASSERT_EQ(sysinfo(&info), 0);
+    const std::uint64_t machine =
+        (static_cast<std::uint64_t>(info.totalram) + info.totalswap) * info.mem_unit;
+    const std::uint64_t capacity = memory_capacity_bytes();
+    EXPECT_GT(capacity, 64ULL << 20);
+    EXPECT_LE(capacity, machine);
 }
 
 // The program itself, under an address-space limit that the operating system enforces: the
