@@ -108,6 +108,11 @@ bool above_floor(double phi) {
     return std::fabs(phi) > phi_floor;
 }
 
+// The value written for phi: itself when above the floor, otherwise +0 (NaN included).
+double written_value(double phi) {
+    return above_floor(phi) ? phi : 0.0;
+}
+
 }  // namespace
 
 ProfileFiles::ProfileFiles(ProfileFiles&& other) noexcept
@@ -129,8 +134,7 @@ void write_initial_profile(ProfileFiles& files, double time, const GridFunction&
                            const GridFunction& phi) {
     time_line(files.xl, time);
     for (std::size_t i = 0; i < phi.size(); i += profile_stride) {
-        const double v = above_floor(phi.data()[i]) ? phi.data()[i] : 0.0;
-        xl_record(files.xl, x.data()[i], v);
+        xl_record(files.xl, x.data()[i], written_value(phi.data()[i]));
     }
     empty_line(files.xl);
     empty_line(files.xl);
@@ -145,9 +149,8 @@ void write_profile(ProfileFiles& files, double time, const GridFunction& x,
     format_sci_into(time_field, time, 16, 8);
     for (std::size_t i = 0; i < phi.size(); i += profile_stride) {
         const double value = phi.data()[i];
-        const bool own_value = above_floor(value);
-        const char* fields = xl_record(files.xl, x.data()[i], own_value ? value : 0.0);
-        xtl_record(files.xtl, time_field, fields, own_value);
+        const char* fields = xl_record(files.xl, x.data()[i], written_value(value));
+        xtl_record(files.xtl, time_field, fields, above_floor(value));
     }
     empty_line(files.xl);
     empty_line(files.xl);
