@@ -12,9 +12,9 @@
 #include <string>
 #include <string_view>
 
+#include "common/run_failure.hpp"
 #include "fuzz_check.hpp"
 #include "run/parameter_input.hpp"
-#include "run/run_failure.hpp"
 
 namespace {
 

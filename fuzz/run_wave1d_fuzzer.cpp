@@ -12,10 +12,10 @@
 #include <sstream>
 #include <string>
 
+#include "common/run_failure.hpp"
 #include "fuzz_check.hpp"
 #include "run/parameter_input.hpp"
 #include "run/run_driver.hpp"
-#include "run/run_failure.hpp"
 
 namespace {
 

@@ -1,7 +1,7 @@
 #pragma once
 
+#include "common/run_parameters.hpp"
 #include "grid/field_set.hpp"
-#include "run/run_parameters.hpp"
 
 // One time step of length dt by iterated Crank-Nicolson with three iterations. Writing u for
 // (phi, psi, pi), u0 for the state at the start of the step and F for the right-hand sides:

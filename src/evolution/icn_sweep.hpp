@@ -1,7 +1,7 @@
 #pragma once
 
+#include "common/run_parameters.hpp"
 #include "grid/field_set.hpp"
-#include "run/run_parameters.hpp"
 
 // The time step as one sweep over the grid. The three iterations of the step run together, each
 // behind the one before by a block of points and one point more, which is exactly what the

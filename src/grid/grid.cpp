@@ -8,8 +8,8 @@
 #include <string>
 #include <utility>
 
+#include "common/run_failure.hpp"
 #include "grid/memory_limit.hpp"
-#include "run/run_failure.hpp"
 
 namespace {
 

@@ -2,8 +2,8 @@
 
 #include <cstdint>
 
+#include "common/run_parameters.hpp"
 #include "grid/field_set.hpp"
-#include "run/run_parameters.hpp"
 
 // Creates the fourteen zero-filled grid functions of nx+1 points (none when nx < 0), sets
 // params.dx = (xmax - xmin) / nx, fills x(i) = (i*dx) + xmin and sets params.dt = courant*dx.

@@ -1,7 +1,7 @@
 #pragma once
 
+#include "common/run_parameters.hpp"
 #include "grid/field_set.hpp"
-#include "run/run_parameters.hpp"
 
 // Sets the state at time zero on every point 0..nx, with w2 = width*width and d = x(i) - center:
 //   phi(i)   = amplitude * exp(-((d*d) / w2))

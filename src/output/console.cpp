@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string>
 
-#include "run/run_failure.hpp"
+#include "common/run_failure.hpp"
 
 namespace {
 

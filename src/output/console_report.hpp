@@ -2,8 +2,8 @@
 
 #include <cstdio>
 
+#include "common/run_parameters.hpp"
 #include "grid/grid_function.hpp"
-#include "run/run_parameters.hpp"
 
 // The largest value of f that is not NaN, scanning 0..nx in order and replacing the running
 // maximum only by a strictly greater value. NaN when every point is NaN, and the most negative

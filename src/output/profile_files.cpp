@@ -9,8 +9,8 @@
 #include <string>
 #include <utility>
 
+#include "common/run_failure.hpp"
 #include "output/format_sci.hpp"
-#include "run/run_failure.hpp"
 
 namespace {
 

@@ -1,8 +1,8 @@
 #include <cstdio>
 #include <new>
 
+#include "common/run_failure.hpp"
 #include "run/run_driver.hpp"
-#include "run/run_failure.hpp"
 
 // wave1d: evolves the one-dimensional wave equation from twelve values read on standard input.
 // Exit status 0 after a complete run; the statuses of run_failure.hpp after a failure, whose

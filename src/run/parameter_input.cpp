@@ -6,8 +6,8 @@
 #include <cstdlib>
 #include <string>
 
+#include "common/run_failure.hpp"
 #include "output/console.hpp"
-#include "run/run_failure.hpp"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <optional>
 #include <string_view>
 
-#include "run/run_parameters.hpp"
+#include "common/run_parameters.hpp"
 
 // Runs the start-up dialogue: for each of the twelve values, writes the prompt line (flushed,
 // so it shows before the program waits), reads the value and writes an empty line.

@@ -7,8 +7,8 @@
 #include <limits>
 #include <string>
 
+#include "common/run_failure.hpp"
 #include "grid/memory_limit.hpp"
-#include "run/run_failure.hpp"
 #include "support/run_wave1d.hpp"
 #include "support/test_fields.hpp"
 

@@ -8,7 +8,7 @@
 #include <limits>
 #include <string>
 
-#include "run/run_failure.hpp"
+#include "common/run_failure.hpp"
 #include "support/run_wave1d.hpp"
 #include "support/test_fields.hpp"
 

@@ -10,8 +10,8 @@
 #include <random>
 #include <string>
 
+#include "common/run_failure.hpp"
 #include "output/format_sci.hpp"
-#include "run/run_failure.hpp"
 #include "support/run_wave1d.hpp"
 #include "support/test_fields.hpp"
 

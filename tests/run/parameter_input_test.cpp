@@ -8,7 +8,7 @@
 #include <sstream>
 #include <string>
 
-#include "run/run_failure.hpp"
+#include "common/run_failure.hpp"
 #include "support/run_wave1d.hpp"
 
 namespace {

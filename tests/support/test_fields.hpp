@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <initializer_list>
 
+#include "common/run_parameters.hpp"
 #include "grid/field_set.hpp"
-#include "run/run_parameters.hpp"
 
 // Parameters for a grid of nx intervals on [xmin, xmax] with the given Courant factor.
 RunParameters grid_parameters(std::int32_t nx, double xmin, double xmax, double courant);
