@@ -99,6 +99,20 @@ awk -f "$lib/profile_numbers.awk" -f "$lib/profile_curves.awk" "$scratch/no_poin
     >/dev/null || status=$?
 check "no sampled point is reported" test "$status" -eq 3
 
+# The frames of the animation: three of seven output times are the first, the middle and the
+# last, each in a file of its own.
+for k in 0 1 2 3 4 5 6; do
+    printf '#Time =   %d.000000E+00\n  0.00000000E+00  %d.00000000+100\n\n\n' "$k" "$k"
+done >"$scratch/seven.xl"
+mkdir "$scratch/frames"
+frames=$(awk -f "$lib/profile_numbers.awk" -f "$lib/animation_frames.awk" -v outputs=7 \
+    -v frames=3 -v frame_dir="$scratch/frames" "$scratch/seven.xl" | tr '\n' ' ')
+check "frames of outputs 1, 4 and 7: time and place of each" \
+    test "$frames" = "0.000000E+00 1 3.000000E+00 4 6.000000E+00 7 "
+check "each frame holds the x and phi of its output time" \
+    test "$(cat "$scratch/frames/frame1.dat")" = "0.00000000E+00 3.00000000e+100"
+check "no more frames than asked for" test ! -e "$scratch/frames/frame3.dat"
+
 # The values as the program finds them: blank lines and leading blanks skipped, a value cut
 # at a blank, a comma or a slash, the rest of the line dropped, CR LF line ends.
 printf '\n  -10, left\r\n10/right\n\n400 intervals\n0.5\n800\n2\n1\n1.0d0\n0\n40\n0\n0\n' \

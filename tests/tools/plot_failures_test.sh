@@ -10,7 +10,8 @@ refuses() {
     message=$(PATH=${plot_path:-$PATH} "$tools/plot" "$dir" 2>&1) || status=$?
     echo "  exit status $status: $message"
     [ "$status" -ne 0 ] && contains "$message" "$expected" &&
-        [ ! -e "$dir/phi-profiles.png" ] && [ ! -e "$dir/phi-spacetime.png" ]
+        [ ! -e "$dir/phi-profiles.png" ] && [ ! -e "$dir/phi-spacetime.png" ] &&
+        [ ! -e "$dir/phi-animation.gif" ]
 }
 
 mkdir "$scratch/nothing"

@@ -1,17 +1,39 @@
 #!/usr/bin/env bash
-# tools/plot on the output of real runs: both images are PNG files of 1000 x 700 pixels.
+# tools/plot on the output of real runs: both images are PNG files of 1000 x 700 pixels, and
+# the animation a looping GIF of 800 x 500 with one frame per output time, at most 200, that
+# plays for 5 to 10 seconds.
 source "$(dirname "$0")/test_lib.sh"
 command -v gnuplot >/dev/null 2>&1 || { echo "gnuplot is not installed"; exit "$skip_status"; }
 
 readonly small=(-5 5 40 0.5 40 2 1 1 0 10 0 0)
 
 plots_made() {
-    is_png_of_size "$1/phi-profiles.png" 1000 700 && is_png_of_size "$1/phi-spacetime.png" 1000 700
+    is_png_of_size "$1/phi-profiles.png" 1000 700 && is_png_of_size "$1/phi-spacetime.png" 1000 700 &&
+        [ -s "$1/phi-animation.gif" ]
+}
+
+# True when the animation in folder $1 is 800 x 500, loops for ever and has $2 frames that
+# each last $3 hundredths of a second.
+animation_is() {
+    local dir=$1 frames=$2 delay=$3 facts want
+    facts=$(python3 "$(dirname "$0")/gif_facts.py" "$dir/phi-animation.gif") || return 1
+    want="800x500 frames=$frames loop=0 delays=$(printf "$delay%.0s," $(seq "$frames"))"
+    echo "  ${facts:0:60}"
+    [ "$facts" = "${want%,}" ]
 }
 
 run_in "$scratch/pulse" "${small[@]}"
 check "plot of a small run, folder given" "$tools/plot" "$scratch/pulse"
 check "both images have the expected size" plots_made "$scratch/pulse"
+check "five output times, five frames of 1.5 s" animation_is "$scratch/pulse" 5 150
+
+# More output times than frames: 200 of the 251, each shown for 0.04 s, and a word about it.
+run_in "$scratch/many" -5 5 8 0.5 250 2 1 1 0 1 0 0
+message=$("$tools/plot" "$scratch/many" 2>&1 >/dev/null) || echo "  tools/plot failed"
+echo "  $message"
+check "the animation is said to show 200 of the 251 output times" \
+    contains "$message" "phi.xl holds 251 output times; the animation shows 200 of them"
+check "200 frames playing for 8 s" animation_is "$scratch/many" 200 4
 
 run_in "$scratch/here" "${small[@]}"
 check "plot in the current folder when none is given" \
