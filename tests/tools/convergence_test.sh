@@ -77,4 +77,24 @@ printf '%s\n' -10 10 200.0 0.5 80 2 1 1 0 40 0 0 >"$scratch/real_nx.in"
 check "a real nx" refuses 'nx is "200.0", not an integer' "$scratch/real_nx.in"
 check "no program" refuses "no wave1d program" -w "$scratch/none" "$scratch/shifted.in"
 
+# A run that blew up: its profiles hold zeros where phi is NaN, but its table tells.
+check "the unstable example: NaN in the table" refuses "its table shows NaN at time 4.18E+02" \
+    "$tools/../examples/unstable_courant.in"
+
+# The program's warnings, from a stand-in that runs wave1d and then warns as $WARNING says:
+# phi not finite refuses even where the table is clean; any other warning is passed on.
+cat >"$scratch/warning_wave1d" <<SCRIPT
+#!/usr/bin/env bash
+"$wave1d" && echo "wave1d: warning: \$WARNING" >&2
+SCRIPT
+chmod +x "$scratch/warning_wave1d"
+export WARNING="phi is not finite at time 2.5; the profile files write NaN as zero"
+check "a warning that phi is not finite" refuses "not finite, so its profiles cannot be compared" \
+    -w "$scratch/warning_wave1d" "$scratch/shifted.in"
+WARNING="the Courant factor 0.5 is above the largest stable one, 0.25"
+errors=$("$tools/convergence" -w "$scratch/warning_wave1d" "$scratch/shifted.in" 2>&1 >/dev/null) ||
+    echo "  tools/convergence failed"
+check "another warning is passed on once" test "$errors" = \
+    "tools/convergence: wave1d warns: the Courant factor 0.5 is above the largest stable one, 0.25"
+
 finish
