@@ -36,7 +36,7 @@ check "profiles without a sampled point" refuses "$scratch/no_points" "no sample
 
 # Every tool the script needs, except gnuplot.
 mkdir "$scratch/bin"
-for name in bash awk cat dirname grep mktemp mv rm sed od tr; do
+for name in bash awk cat dirname grep mkdir mktemp mv readlink rm sed od tr; do
     ln -s "$(command -v "$name")" "$scratch/bin/$name"
 done
 run_in "$scratch/no_gnuplot" -5 5 40 0.5 40 2 1 1 0 10 0 0

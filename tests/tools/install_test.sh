@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# cmake --install into a scratch prefix; the installed program runs an installed example, and
+# the installed tools work from the prefix alone: helper files from share/wave1d, and
+# bin/wave1d as the convergence study's program.
+#   install_test.sh WAVE1D CMAKE BUILD_DIR
+source "$(dirname "$0")/test_lib.sh"
+readonly cmake=$2 build=$3 prefix=$scratch/prefix
+
+"$cmake" --install "$build" --prefix "$prefix" >"$scratch/install.log" ||
+    { cat "$scratch/install.log"; exit 1; }
+
+installed() {
+    local path
+    for path in "$@"; do [ -f "$prefix/$path" ] || { echo "  missing: $path"; return 1; }; done
+}
+check "the program and the tools in bin" installed bin/wave1d bin/wave1d-plot bin/wave1d-convergence
+check "the tools' helper files and the Python reader in share/wave1d" \
+    installed share/wave1d/plot_profiles.gp share/wave1d/input_items.awk share/wave1d/wave1d_profiles.py
+check "the README and the examples in share/doc/wave1d" \
+    installed share/doc/wave1d/README.md share/doc/wave1d/examples/README.md \
+    share/doc/wave1d/examples/outgoing_pulse.in
+
+mkdir "$scratch/run"
+check "the installed program runs an installed example" bash -c 'cd "$1" &&
+    "$2/bin/wave1d" <"$2/share/doc/wave1d/examples/outgoing_pulse.in" >console.txt' _ \
+    "$scratch/run" "$prefix"
+if command -v gnuplot >/dev/null 2>&1; then
+    check "wave1d-plot draws its profiles" "$prefix/bin/wave1d-plot" "$scratch/run"
+    check "its animation among them" test -s "$scratch/run/phi-animation.gif"
+fi
+
+printf '%s\n' -10 10 40 0.5 16 2 1 1 0 8 0 0 >"$scratch/small.in"
+report=$(cd "$scratch" && env -u WAVE1D "$prefix/bin/wave1d-convergence" small.in) ||
+    echo "  wave1d-convergence failed"
+check "wave1d-convergence runs the installed program by default" \
+    contains "$report" "with $(readlink -f "$prefix")/bin/wave1d"
+check "and compares its runs" contains "$report" "self-convergence factor: "
+
+finish
