@@ -92,15 +92,6 @@ class HandMadeFiles(unittest.TestCase):
         self.assertEqual(list(x[1:]), [2.0, -1e-300])
         self.assertEqual(list(phi), [math.inf, -math.inf, 1.0])
 
-    def test_xtl_blocks_end_at_two_empty_lines_not_one(self):
-        path = self.write("  5.0E-01 -1.0E+00  0.0E+00\n"
-                          "  5.0E-01  0.0E+00  7.5E-01\n\n"
-                          "  5.0E-01  1.0E+00 -2.5E-03\n\n\n\n"
-                          "  1.0E+00 -1.0E+00  2.0E-01\n\n\n")
-        blocks = wave1d_profiles.read_xtl(path)
-        self.assertEqual([(t, list(x), list(p)) for t, x, p in blocks],
-                         [(0.5, [-1.0, 0.0, 1.0], [0.0, 0.75, -0.0025]), (1.0, [-1.0], [0.2])])
-
     def test_other_text_is_refused_with_its_line(self):
         path = self.write("#Time =   0.000000E+00\n  1.0E+00  1.0E+0x\n")
         with self.assertRaisesRegex(ValueError, r"line 2: \"1.0E\+0x\" is not a number"):
