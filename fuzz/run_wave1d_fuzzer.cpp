@@ -109,16 +109,33 @@ void check_run(const std::string& input, bool readable, const RunParameters& par
     std::size_t buffer_size = 0;
     std::FILE* console = open_memstream(&buffer, &buffer_size);
     require(console != nullptr, "open_memstream works");
+    char* warnings_buffer = nullptr;
+    std::size_t warnings_size = 0;
+    std::FILE* warnings = open_memstream(&warnings_buffer, &warnings_size);
+    require(warnings != nullptr, "open_memstream works");
     std::istringstream in(input);
     int status = 0;
     try {
-        run_wave1d(in, console);
+        run_wave1d(in, console, warnings);
     } catch (const run_failure& failure) {
         status = failure.status;
     }
     std::fclose(console);
     const std::string text(buffer, buffer_size);
     std::free(buffer);
+    std::fclose(warnings);
+    const std::string warned(warnings_buffer, warnings_size);
+    std::free(warnings_buffer);
+
+    require(count_of(warned, "\n") == count_of(warned, "wave1d: warning: ") &&
+                (warned.empty() || warned.rfind("wave1d: warning: ", 0) == 0),
+            "standard error holds only whole warning lines");
+    require(count_of(warned, "phi is not finite") <= 1, "phi is reported not finite once at most");
+    require(readable || warned.empty(), "a refused input warns of nothing");
+    if (params.nt < 1) {
+        require(count_of(warned, "wave1d: warning: ") == count_of(warned, "phi is not finite"),
+                "a run that takes no step warns of nothing but phi");
+    }
 
     const std::string xl = read_whole("phi.xl");
     const std::string xtl = read_whole("phi.xtl");

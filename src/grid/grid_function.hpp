@@ -24,3 +24,6 @@ struct GridFunction {
     const double* data() const noexcept { return storage.get(); }
     std::size_t size() const noexcept { return count; }
 };
+
+// True when every value of f is a number and finite (also when f has no points).
+bool all_finite(const GridFunction& f);

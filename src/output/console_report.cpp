@@ -21,14 +21,6 @@ constexpr std::string_view row_open = "  |  ";
 constexpr std::string_view row_middle = "    | ";
 constexpr std::string_view row_close = "  |";
 
-// Shortest round-trip text of v, with the program's names for NaN and the infinities.
-std::string_view summary_number(double v, char (&buffer)[64]) {
-    if (std::isnan(v)) return "NaN";
-    if (std::isinf(v)) return v > 0 ? "Infinity" : "-Infinity";
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, v);
-    return std::string_view(buffer, static_cast<std::size_t>(result.ptr - buffer));
-}
-
 void print_summary_line(std::FILE* out, std::string_view label, double v) {
     char number[64];
     char line[128];
@@ -45,6 +37,13 @@ void print_summary_line(std::FILE* out, std::string_view label, double v) {
 }
 
 }  // namespace
+
+std::string_view summary_number(double v, char (&buffer)[64]) {
+    if (std::isnan(v)) return "NaN";
+    if (std::isinf(v)) return v > 0 ? "Infinity" : "-Infinity";
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, v);
+    return std::string_view(buffer, static_cast<std::size_t>(result.ptr - buffer));
+}
 
 double maxval(const GridFunction& f) {
     const std::size_t n = f.size();

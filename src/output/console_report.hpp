@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdio>
+#include <string_view>
 
 #include "common/run_parameters.hpp"
 #include "grid/grid_function.hpp"
@@ -9,6 +10,10 @@
 // maximum only by a strictly greater value. NaN when every point is NaN, and the most negative
 // finite double when f has no points.
 double maxval(const GridFunction& f);
+
+// v in the shortest form that reads back as the same double, as the summary lines write it;
+// NaN and infinities as "NaN", "Infinity" and "-Infinity". The text is in buffer or a literal.
+std::string_view summary_number(double v, char (&buffer)[64]);
 
 // Six lines " label value" for xmin, xmax, center, dx, dt and dt/dx. Each number is written in
 // the shortest form that reads back as the same double; NaN and infinities as "NaN",

@@ -9,6 +9,7 @@
 #include "output/console_report.hpp"
 #include "output/profile_files.hpp"
 #include "run/parameter_input.hpp"
+#include "run/run_warnings.hpp"
 
 namespace {
 
@@ -19,13 +20,16 @@ bool is_output_step(std::int32_t step, std::int32_t every_1D) {
 
 }  // namespace
 
-void run_wave1d(std::istream& in, std::FILE* out) {
+void run_wave1d(std::istream& in, std::FILE* out, std::FILE* err) {
     RunParameters params = read_parameters(in, out);
     FieldSet fields = create_grid(params);
     print_grid_summary(params, out);
     set_initial_data(params, fields);
     print_table_header(out);
     print_table_row(0.0, fields.phi, out);
+    warn_before_first_step(params, fields, out, err);
+    phi_finite_watch watch;
+    warn_if_phi_not_finite(watch, 0.0, fields.phi, out, err);
 
     ProfileFiles files = open_profile_files();
     double time = 0.0;
@@ -39,6 +43,7 @@ void run_wave1d(std::istream& in, std::FILE* out) {
             icn_step(fields, params);
             if (is_output_step(step, params.every_1D)) {
                 print_table_row(time, fields.phi, out);
+                warn_if_phi_not_finite(watch, time, fields.phi, out, err);
                 write_profile(files, time, fields.x, fields.phi);
             }
             if (step == params.nt) break;

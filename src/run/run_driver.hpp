@@ -5,5 +5,6 @@
 
 // The whole run: the dialogue on in/out, the grid, the initial data, the progress table on out,
 // the time loop with its output steps, and the two profile files in the current directory.
-// Returns normally after a complete run; throws run_failure where a run must stop.
-void run_wave1d(std::istream& in = std::cin, std::FILE* out = stdout);
+// Warnings about a run that cannot be trusted go to err (run_warnings.hpp). Returns normally
+// after a complete run; throws run_failure where a run must stop.
+void run_wave1d(std::istream& in = std::cin, std::FILE* out = stdout, std::FILE* err = stderr);
