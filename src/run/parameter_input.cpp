@@ -39,24 +39,6 @@ struct field_description {
                                       field.prompt + "): " + reason};
 }
 
-// The item in double quotes for a message, each byte outside printable ASCII written as \xHH,
-// so that a control character or a null byte in the input neither cuts nor garbles the line.
-std::string quoted(const std::string& item) {
-    static constexpr char hex_digits[] = "0123456789ABCDEF";
-    std::string text = "\"";
-    for (const char c : item) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte >= 0x20 && byte < 0x7F) {
-            text += c;
-        } else {
-            text += "\\x";
-            text += hex_digits[byte >> 4];
-            text += hex_digits[byte & 0xF];
-        }
-    }
-    return text + "\"";
-}
-
 // A line may be this long at most. Input is read character by character and only the item is
 // kept, so a line without end (standard input on /dev/zero, say) is refused after this many
 // characters instead of filling memory or being read for ever.
@@ -91,6 +73,22 @@ std::string next_item(std::istream& in, const field_description& field) {
 }
 
 }  // namespace
+
+std::string quoted(std::string_view item) {
+    static constexpr char hex_digits[] = "0123456789ABCDEF";
+    std::string text = "\"";
+    for (const char c : item) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte >= 0x20 && byte < 0x7F) {
+            text += c;
+        } else {
+            text += "\\x";
+            text += hex_digits[byte >> 4];
+            text += hex_digits[byte & 0xF];
+        }
+    }
+    return text + "\"";
+}
 
 std::optional<int> parse_integer(std::string_view item) {
     std::string_view digits = item;

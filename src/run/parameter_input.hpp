@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <iostream>
 #include <optional>
+#include <string>
 #include <string_view>
 
 #include "common/run_parameters.hpp"
@@ -24,3 +25,7 @@ RunParameters read_parameters(std::istream& in = std::cin, std::FILE* out = stdo
 // too large for a double (one that would round to infinity).
 std::optional<int> parse_integer(std::string_view item);
 std::optional<double> parse_real(std::string_view item);
+
+// The text in double quotes for a message, each byte outside printable ASCII written as \xHH,
+// so that a control character or a null byte neither cuts nor garbles the line.
+std::string quoted(std::string_view item);

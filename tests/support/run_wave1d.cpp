@@ -4,10 +4,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 
 namespace fs = std::filesystem;
 
@@ -31,13 +34,21 @@ run_result run_program(const fs::path& dir, const std::string& input, const run_
         in << input;
     }
 
+    int held_pipe[2] = {-1, -1};
+    if (options.stdin_held_open && pipe(held_pipe) != 0) throw std::runtime_error("pipe failed");
+    std::vector<char*> argv{const_cast<char*>("wave1d")};
+    for (const auto& argument : options.arguments)
+        argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+
     const pid_t child = fork();
     if (child < 0) throw std::runtime_error("fork failed");
     if (child == 0) {
         if (chdir(dir.c_str()) != 0) _exit(126);
         const std::string stdout_target =
             options.stdout_path.empty() ? out_path.string() : options.stdout_path;
-        const int in_fd = open(in_path.c_str(), O_RDONLY);
+        if (options.stdin_held_open) close(held_pipe[1]);
+        const int in_fd = options.stdin_held_open ? held_pipe[0] : open(in_path.c_str(), O_RDONLY);
         const int out_fd = open(stdout_target.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         const int err_fd = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         if (in_fd < 0 || out_fd < 0 || err_fd < 0) _exit(126);
@@ -48,13 +59,22 @@ run_result run_program(const fs::path& dir, const std::string& input, const run_
             const rlimit limit{*options.address_space_limit, *options.address_space_limit};
             if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(126);
         }
-        execl(WAVE1D_EXECUTABLE, "wave1d", static_cast<char*>(nullptr));
+        execv(WAVE1D_EXECUTABLE, argv.data());
         _exit(127);
     }
 
+    // With standard input held open, a child that waits on it is killed after 10 s.
+    if (options.stdin_held_open) close(held_pipe[0]);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     int status = 0;
-    while (waitpid(child, &status, 0) < 0) {
+    for (;;) {
+        const pid_t ended = waitpid(child, &status, options.stdin_held_open ? WNOHANG : 0);
+        if (ended == child) break;
+        if (ended != 0) continue;
+        if (std::chrono::steady_clock::now() > deadline) kill(child, SIGKILL);
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
+    if (options.stdin_held_open) close(held_pipe[1]);
     run_result result;
     result.exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     result.out = read_file(out_path);

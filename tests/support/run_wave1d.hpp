@@ -21,6 +21,11 @@ struct run_options {
     std::string stdout_path;
     // An address-space limit (ulimit -v) for the child, in bytes.
     std::optional<rlim_t> address_space_limit;
+    // Command-line arguments after the program name.
+    std::vector<std::string> arguments;
+    // Standard input is a pipe that stays open and empty, as a terminal nobody types at, instead
+    // of the input text; a child still running after 10 s is killed (status 128 + 9).
+    bool stdin_held_open = false;
 };
 
 struct run_result {
