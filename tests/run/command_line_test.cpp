@@ -47,6 +47,9 @@ TEST(CommandLine, HelpNamesTheValuesInOrderTheOutputAndTheStatuses) {
                                  "\nExample:\n  wave1d < examples/outgoing_pulse.in\n"}) {
             EXPECT_NE(r.out.find(text), std::string::npos) << text;
         }
+        for (const auto& line : split_lines(r.out)) {
+            EXPECT_LE(line.size(), 79u) << "fits a terminal of 80 columns: " << line;
+        }
         const auto exit_section = r.out.substr(r.out.find("Exit status:"));
         for (const char* status :
              {"\n  0 ", "\n  1 ", "\n  2 ", "\n  3 ", "\n  4 ", "\n  5 ", "\n  129, 130, 143 "}) {
