@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "support/profile_checks.hpp"
 #include "support/run_wave1d.hpp"
 
 namespace {
@@ -73,56 +74,7 @@ bool ends_with(const std::string& text, const std::string& suffix) {
            text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
-std::size_t table_row_count(const std::string& console) {
-    std::size_t rows = 0;
-    for (const auto& line : split_lines(console)) {
-        if (line.size() == 32 && starts_with(line, "  |  ")) ++rows;
-    }
-    return rows;
-}
-
 const std::string closing_rule = "  ------------------------------\n";
-const std::string zero_field = "  0.00000000E+00";
-
-// Checks both profile files against the rules every run must keep, whatever its values: rows
-// blocks in phi.xl (time zero included), rows - 1 in phi.xtl, sampled points records in each,
-// phi never written as NaN or as negative zero, and in phi.xtl an empty line after exactly the
-// records whose phi is not written as zero. Each phi.xtl record repeats the x and phi of the
-// phi.xl record of the same step and point.
-void expect_profile_rules(const fs::path& dir, std::size_t rows, std::size_t sampled) {
-    const auto xl = split_lines(read_file(dir / "phi.xl"));
-    const auto xtl = split_lines(read_file(dir / "phi.xtl"));
-    ASSERT_EQ(xl.size(), rows * (sampled + 3));
-    std::size_t t = 0;  // next line of phi.xtl
-    for (std::size_t block = 0; block < rows; ++block) {
-        const std::size_t first = block * (sampled + 3);
-        EXPECT_TRUE(starts_with(xl[first], "#Time = ") && xl[first].size() == 22) << xl[first];
-        EXPECT_EQ(xl[first + sampled + 1], "");
-        EXPECT_EQ(xl[first + sampled + 2], "");
-        for (std::size_t k = 0; k < sampled; ++k) {
-            const std::string& record = xl[first + 1 + k];
-            ASSERT_EQ(record.size(), 32u) << record;
-            const std::string phi = record.substr(16);
-            EXPECT_NE(phi, "             NaN") << "block " << block;
-            EXPECT_NE(phi, " -0.00000000E+00") << "block " << block;
-            if (block == 0) continue;
-            ASSERT_LT(t, xtl.size());
-            ASSERT_EQ(xtl[t].size(), 48u) << xtl[t];
-            EXPECT_EQ(xtl[t].substr(16), record) << "block " << block;
-            ++t;
-            if (phi != zero_field) {
-                ASSERT_LT(t, xtl.size());
-                EXPECT_EQ(xtl[t++], "") << "after a phi of " << phi;
-            }
-        }
-        if (block == 0) continue;
-        ASSERT_LT(t + 1, xtl.size());
-        EXPECT_EQ(xtl[t++], "");
-        EXPECT_EQ(xtl[t++], "");
-    }
-    EXPECT_EQ(t, xtl.size()) << "phi.xtl has nothing after its last block";
-}
-
 std::size_t sampled_points(std::int64_t intervals) {
     return intervals < 0 ? 0 : intervals / 4 + 1;
 }

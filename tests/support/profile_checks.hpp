@@ -1,0 +1,19 @@
+#pragma once
+
+#include <cstddef>
+#include <filesystem>
+#include <string>
+
+// The phi field of a record written as zero.
+extern const std::string zero_field;
+
+// The number of progress-table rows in a console transcript: lines of 32 characters that start
+// with "  |  ".
+std::size_t table_row_count(const std::string& console);
+
+// Checks both profile files in dir against the rules every run must keep, whatever its values:
+// rows blocks in phi.xl (time zero included), rows - 1 in phi.xtl, sampled points records in
+// each, phi never written as NaN or as negative zero, and in phi.xtl an empty line after exactly
+// the records whose phi is not written as zero. Each phi.xtl record repeats the x and phi of the
+// phi.xl record of the same step and point, and neither file holds anything after its last block.
+void expect_profile_rules(const std::filesystem::path& dir, std::size_t rows, std::size_t sampled);
