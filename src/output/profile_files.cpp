@@ -158,6 +158,11 @@ void write_profile(ProfileFiles& files, double time, const GridFunction& x,
     empty_line(files.xtl);
 }
 
+void flush_profile_files(ProfileFiles& files) {
+    flush_buffer(files.xl);
+    flush_buffer(files.xtl);
+}
+
 void close_profile_files(ProfileFiles& files) {
     close_one(files.xl, true);
     close_one(files.xtl, true);

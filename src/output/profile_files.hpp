@@ -48,6 +48,11 @@ void write_initial_profile(ProfileFiles& files, double time, const GridFunction&
 void write_profile(ProfileFiles& files, double time, const GridFunction& x,
                    const GridFunction& phi);
 
+// Writes out what is buffered in both files, "phi.xl" first. Buffers hold whole records only, so
+// after a write_profile both files end on that output step. Throws run_failure with exit_output
+// when a write fails.
+void flush_profile_files(ProfileFiles& files);
+
 // Writes out what is buffered and closes both files. Throws run_failure with exit_output when
 // a write or a close fails.
 void close_profile_files(ProfileFiles& files);

@@ -1,5 +1,6 @@
 #include "run/run_driver.hpp"
 
+#include <chrono>
 #include <cstdint>
 
 #include "evolution/icn_step.hpp"
@@ -8,6 +9,7 @@
 #include "output/console.hpp"
 #include "output/console_report.hpp"
 #include "output/profile_files.hpp"
+#include "run/interrupts.hpp"
 #include "run/parameter_input.hpp"
 #include "run/run_warnings.hpp"
 
@@ -16,6 +18,17 @@ namespace {
 // An output step comes every |every_1D| steps; every_1D of 0 means none after time zero.
 bool is_output_step(std::int32_t step, std::int32_t every_1D) {
     return every_1D != 0 && step % every_1D == 0;
+}
+
+// Output is written out at the end of an output step once this long has passed since the last
+// time, so that whoever watches the console or the files is at most about this far behind;
+// in between, the buffers fill as usual.
+constexpr std::chrono::seconds write_out_interval{1};
+
+// Both files first, so that a table row on the console has its blocks in the files.
+void write_out(ProfileFiles& files, std::FILE* out) {
+    flush_profile_files(files);
+    flush_console(out);
 }
 
 }  // namespace
@@ -31,9 +44,14 @@ void run_wave1d(std::istream& in, std::FILE* out, std::FILE* err) {
     phi_finite_watch watch;
     warn_if_phi_not_finite(watch, 0.0, fields.phi, out, err);
 
+    interrupt_guard interrupts;
     ProfileFiles files = open_profile_files();
+    record_interrupts(interrupts);
     double time = 0.0;
     write_initial_profile(files, time, fields.x, fields.phi);
+    write_out(files, out);
+    auto last_write_out = std::chrono::steady_clock::now();
+    double output_time = time;
 
     // The counter stops at nt itself, so nt = 2147483647 never steps past the 32-bit range.
     // time grows by repeated addition, never as step*dt.
@@ -45,8 +63,18 @@ void run_wave1d(std::istream& in, std::FILE* out, std::FILE* err) {
                 print_table_row(time, fields.phi, out);
                 warn_if_phi_not_finite(watch, time, fields.phi, out, err);
                 write_profile(files, time, fields.x, fields.phi);
+                output_time = time;
+                const auto now = std::chrono::steady_clock::now();
+                if (now - last_write_out >= write_out_interval) {
+                    write_out(files, out);
+                    last_write_out = now;
+                }
             }
             if (step == params.nt) break;
+            if (const int signal = received_interrupt()) {
+                write_out(files, out);
+                stop_interrupted(signal, time, step, output_time);
+            }
         }
     }
 

@@ -191,8 +191,8 @@ TEST(FailurePaths, ProfileFilesAreOpenedInOrderAndAFailureLeavesTheRestAlone) {
     EXPECT_FALSE(ends_with(r.out, closing_rule));
 }
 
-// A file that fills up in the middle of a long run stops it there: no closing rule, and not all
-// of the output rows.
+// A file that fills up stops the run where the write fails: no closing rule, and not all of the
+// output rows. The block of time zero is written out at once, so a full device is found there.
 TEST(FailurePaths, ProfileFileThatFillsUpStopsTheRunWhereItFails) {
     for (const char* name : {"phi.xl", "phi.xtl"}) {
         temp_dir dir;
@@ -202,7 +202,7 @@ TEST(FailurePaths, ProfileFileThatFillsUpStopsTheRunWhereItFails) {
         EXPECT_EQ(r.exit_status, 4) << name;
         EXPECT_EQ(r.err,
                   std::string("wave1d: cannot write ") + name + ": No space left on device\n");
-        EXPECT_GT(table_row_count(r.out), 1u) << name;
+        EXPECT_GE(table_row_count(r.out), 1u) << name;
         EXPECT_LT(table_row_count(r.out), 101u) << name;
         EXPECT_FALSE(ends_with(r.out, closing_rule)) << name;
     }

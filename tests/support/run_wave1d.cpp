@@ -47,8 +47,13 @@ run_result run_program(const fs::path& dir, const std::string& input, const run_
         if (chdir(dir.c_str()) != 0) _exit(126);
         const std::string stdout_target =
             options.stdout_path.empty() ? out_path.string() : options.stdout_path;
+        for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE})
+            std::signal(signal, SIG_DFL);
         if (options.stdin_held_open) close(held_pipe[1]);
-        const int in_fd = options.stdin_held_open ? held_pipe[0] : open(in_path.c_str(), O_RDONLY);
+        const std::string stdin_source =
+            options.stdin_path.empty() ? in_path.string() : options.stdin_path;
+        const int in_fd =
+            options.stdin_held_open ? held_pipe[0] : open(stdin_source.c_str(), O_RDONLY);
         const int out_fd = open(stdout_target.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         const int err_fd = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         if (in_fd < 0 || out_fd < 0 || err_fd < 0) _exit(126);
@@ -66,6 +71,7 @@ run_result run_program(const fs::path& dir, const std::string& input, const run_
     // With standard input held open, a child that waits on it is killed after 10 s.
     if (options.stdin_held_open) close(held_pipe[0]);
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    if (options.while_running) options.while_running(child);
     int status = 0;
     for (;;) {
         const pid_t ended = waitpid(child, &status, options.stdin_held_open ? WNOHANG : 0);

@@ -3,6 +3,7 @@
 #include <sys/resource.h>
 
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -26,6 +27,10 @@ struct run_options {
     // Standard input is a pipe that stays open and empty, as a terminal nobody types at, instead
     // of the input text; a child still running after 10 s is killed (status 128 + 9).
     bool stdin_held_open = false;
+    // Where the program's standard input comes from; empty means the input text.
+    std::string stdin_path;
+    // Called with the child's process id once it has started, before it is waited for.
+    std::function<void(pid_t)> while_running;
 };
 
 struct run_result {
@@ -34,7 +39,9 @@ struct run_result {
     std::string err;       // captured standard error
 };
 
-// Runs the built wave1d as a child process in dir, with input as its standard input.
+// Runs the built wave1d as a child process in dir, with input as its standard input. The child
+// starts with the default dispositions of SIGINT, SIGTERM, SIGHUP and SIGPIPE, whatever the test
+// runner's are (a runner started in the background ignores SIGINT).
 run_result run_program(const std::filesystem::path& dir, const std::string& input,
                        const run_options& options = {});
 

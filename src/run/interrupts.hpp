@@ -1,0 +1,43 @@
+#pragma once
+
+#include <csignal>
+#include <cstdint>
+
+// SIGINT, SIGTERM and SIGHUP during the time loop: instead of ending the process where it
+// stands, the signal is recorded and the driver stops between two steps, with both profile files
+// written out up to the last whole output step. SIGPIPE (the reader of a console pipe went away)
+// is recorded too, so that the files can be written out before the process ends as it would have
+// without the handler.
+//
+// A signal that is ignored when recording starts (SIGHUP under nohup, SIGINT in a background job
+// of a shell without job control) stays ignored.
+struct interrupt_guard {
+    struct saved_action {
+        int signal = 0;
+        bool installed = false;
+        struct sigaction previous {};
+    };
+    saved_action saved[4];  // SIGINT, SIGTERM, SIGHUP, SIGPIPE
+
+    interrupt_guard() = default;
+    interrupt_guard(const interrupt_guard&) = delete;
+    interrupt_guard& operator=(const interrupt_guard&) = delete;
+    // Restores the dispositions that were in force before recording started. When the console
+    // pipe was found closed, then raises SIGPIPE, so that a default disposition ends the process
+    // as the failed write would have; declared before the profile files, the guard is destroyed
+    // after they are written out and closed.
+    ~interrupt_guard();
+};
+
+// Starts recording. The first interrupt is recorded and puts the previous dispositions of all
+// three interrupt signals back, so that a second one, while the output is being written out,
+// ends the process at once. Only one guard records at a time.
+void record_interrupts(interrupt_guard& guard);
+
+// The first of SIGINT, SIGTERM, SIGHUP received since recording started, or 0.
+int received_interrupt();
+
+// Throws run_failure with status 128 + signal and the line "wave1d: interrupted at time T after
+// N steps; phi.xl and phi.xtl hold the output steps up to time T0", the times written as in the
+// time lines of phi.xl. Called once the output up to output_time has been written out.
+[[noreturn]] void stop_interrupted(int signal, double time, std::int32_t steps, double output_time);

@@ -1,0 +1,281 @@
+// Interrupting a run: end-to-end, a real child process signalled while it runs, with its exit
+// status, its message and the files it leaves checked; and in-process, the signal dispositions
+// that recording takes over and gives back.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <thread>
+
+#include "run/interrupts.hpp"
+#include "support/profile_checks.hpp"
+#include "support/run_wave1d.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+using std::chrono::milliseconds;
+
+// A pulse on 1024 intervals of [-1, 1], so dx = 1/512 and dt = 1/1024 are exact and so is every
+// time, for as many steps as the counter allows: the run goes on until it is stopped.
+std::string endless_run(int intervals, int every_1D) {
+    return input_lines({"-1", "1", std::to_string(intervals), "0.5", "2147483647", "2", "1", "0.25",
+                        "0", std::to_string(every_1D), "0", "0"});
+}
+
+constexpr int intervals = 1024;
+constexpr std::size_t sampled = intervals / 4 + 1;
+
+std::size_t count_of(const std::string& text, const std::string& what) {
+    std::size_t n = 0;
+    for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        ++n;
+    return n;
+}
+
+// Polls every few milliseconds until done() holds; false when limit passes first.
+bool wait_until(const std::function<bool()>& done, milliseconds limit) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        std::this_thread::sleep_for(milliseconds(5));
+    }
+    return true;
+}
+
+// Waits for the child to end, without collecting it; kills it when it does not end in time, so a
+// run that ignores its signal fails the test instead of hanging it.
+void expect_ends(pid_t child) {
+    siginfo_t info{};
+    const bool ended = wait_until(
+        [&] {
+            info.si_pid = 0;
+            return waitid(P_PID, static_cast<id_t>(child), &info, WEXITED | WNOHANG | WNOWAIT) ==
+                       0 &&
+                   info.si_pid == child;
+        },
+        milliseconds(10000));
+    if (!ended) {
+        ADD_FAILURE() << "the run did not end after its signal";
+        kill(child, SIGKILL);
+    }
+}
+
+int blocks_in(const fs::path& file) {
+    return static_cast<int>(count_of(read_file(file), "#Time = "));
+}
+
+// The time of the last block of phi.xl, as its time line writes it, without leading blanks.
+std::string last_block_time(const fs::path& dir) {
+    const std::string xl = read_file(dir / "phi.xl");
+    const auto at = xl.rfind("#Time = ");
+    if (at == std::string::npos) return "";
+    const auto start = xl.find_first_not_of(' ', at + 8);
+    return xl.substr(start, xl.find('\n', at) - start);
+}
+
+// The one line an interrupted run leaves on standard error, with the count of steps taken.
+void expect_interrupt_message(const run_result& r, const fs::path& dir, long* steps) {
+    const std::string head = "wave1d: interrupted at time ";
+    const std::string tail =
+        "; phi.xl and phi.xtl hold the output steps up to time " + last_block_time(dir) + "\n";
+    ASSERT_EQ(r.err.rfind(head, 0), 0u) << r.err;
+    ASSERT_GT(r.err.size(), tail.size());
+    EXPECT_EQ(r.err.substr(r.err.size() - tail.size()), tail) << r.err;
+    EXPECT_EQ(count_of(r.err, "\n"), 1u) << r.err;
+    const auto after = r.err.find(" after ");
+    ASSERT_NE(after, std::string::npos) << r.err;
+    *steps = std::strtol(r.err.c_str() + after + 7, nullptr, 10);
+    // The time of the step the run stopped after is that many steps of dt = 1/1024.
+    const double time = std::strtod(r.err.c_str() + head.size(), nullptr);
+    EXPECT_NEAR(time, *steps / 1024.0, *steps / 1024.0 * 1e-6 + 1e-12) << r.err;
+}
+
+// After several output steps, each of which the run wrote out once a second had passed, the
+// console holds the rows of the steps the files hold; the interrupt lets the current step finish
+// and leaves both files ending on the same whole output step, the table one row per block.
+TEST(Interrupts, RunStoppedAfterSomeOutputStepsKeepsThemWholeInFilesAndTable) {
+    temp_dir dir;
+    int blocks_seen = 0;
+    run_options watched;
+    watched.while_running = [&](pid_t child) {
+        const fs::path xl = dir.path / "phi.xl";
+        EXPECT_TRUE(wait_until([&] { return blocks_in(xl) >= 3; }, milliseconds(10000)))
+            << "no output step reached phi.xl";
+        blocks_seen = blocks_in(xl);
+        // The console is written out with the files, not only when its buffer fills.
+        EXPECT_TRUE(
+            wait_until([&] { return table_row_count(read_file(dir.path / ".stdout")) >= 3; },
+                       milliseconds(900)))
+            << "the console lags behind the files:\n"
+            << read_file(dir.path / ".stdout");
+        kill(child, SIGINT);
+        expect_ends(child);
+    };
+    const run_result r = run_program(dir.path, endless_run(intervals, 50000), watched);
+    EXPECT_EQ(r.exit_status, 130);
+    long steps = 0;
+    expect_interrupt_message(r, dir.path, &steps);
+    const int blocks = blocks_in(dir.path / "phi.xl");
+    EXPECT_GE(blocks, blocks_seen);
+    EXPECT_EQ(steps / 50000, blocks - 1) << "the run stops at the step it was on";
+    EXPECT_EQ(table_row_count(r.out), static_cast<std::size_t>(blocks));
+    expect_profile_rules(dir.path, static_cast<std::size_t>(blocks), sampled);
+}
+
+// The signal is looked at after every step, not only at output steps: with output steps far
+// apart, the run stops long before the next one, with only the output of time zero.
+TEST(Interrupts, TermAndHangupStopBetweenStepsWithTheirOwnStatus) {
+    constexpr int far_apart = 2000000;
+    for (const int signal : {SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(signal);
+        temp_dir dir;
+        run_options watched;
+        watched.while_running = [&](pid_t child) {
+            // The block of time zero is written out as soon as it is written, after the handlers
+            // are in place.
+            EXPECT_TRUE(wait_until([&] { return blocks_in(dir.path / "phi.xl") == 1; },
+                                   milliseconds(10000)));
+            kill(child, signal);
+            expect_ends(child);
+        };
+        const run_result r = run_program(dir.path, endless_run(intervals, far_apart), watched);
+        EXPECT_EQ(r.exit_status, 128 + signal);
+        long steps = 0;
+        expect_interrupt_message(r, dir.path, &steps);
+        EXPECT_GE(steps, 1);
+        EXPECT_LT(steps, far_apart);
+        EXPECT_EQ(last_block_time(dir.path), "0.000000E+00");
+        EXPECT_EQ(table_row_count(r.out), 1u);
+        expect_profile_rules(dir.path, 1, sampled);
+    }
+}
+
+// During the dialogue nothing is recorded: the signal ends the process as it always did, and
+// files left by an earlier run stay as they were.
+TEST(Interrupts, InterruptDuringTheDialogueEndsAtOnceAndTouchesNoFile) {
+    temp_dir dir;
+    for (const char* name : {"phi.xl", "phi.xtl"}) {
+        FILE* f = std::fopen((dir.path / name).c_str(), "w");
+        ASSERT_NE(f, nullptr);
+        std::fputs("kept\n", f);
+        std::fclose(f);
+    }
+    const fs::path typed = dir.path / "typed";
+    ASSERT_EQ(mkfifo(typed.c_str(), 0600), 0);
+    run_options typing;
+    typing.stdin_path = typed;
+    typing.while_running = [&](pid_t child) {
+        int fd = -1;
+        EXPECT_TRUE(
+            wait_until([&] { return (fd = open(typed.c_str(), O_WRONLY | O_NONBLOCK)) >= 0; },
+                       milliseconds(10000)));
+        const std::string two_values = "-1\n1\n";
+        EXPECT_EQ(write(fd, two_values.data(), two_values.size()),
+                  static_cast<ssize_t>(two_values.size()));
+        EXPECT_TRUE(wait_until(
+            [&] {
+                return read_file(dir.path / ".stdout").find(" Number of points") !=
+                       std::string::npos;
+            },
+            milliseconds(10000)));
+        kill(child, SIGINT);
+        expect_ends(child);
+        close(fd);
+    };
+    const run_result r = run_program(dir.path, "", typing);
+    EXPECT_EQ(r.exit_status, 130);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(read_file(dir.path / "phi.xl"), "kept\n");
+    EXPECT_EQ(read_file(dir.path / "phi.xtl"), "kept\n");
+}
+
+// A console pipe whose reader goes away (wave1d < in | head) ends the run as an unhandled
+// SIGPIPE would, silently, but only once both files hold every whole output step that was
+// buffered: here every step is an output step, so the console's buffer fills long before any
+// write-out is due.
+TEST(Interrupts, ClosedConsolePipeLeavesBothFilesOnTheSameWholeStep) {
+    temp_dir dir;
+    const fs::path console = dir.path / "console";
+    ASSERT_EQ(mkfifo(console.c_str(), 0600), 0);
+    run_options piped;
+    piped.stdout_path = console;
+    piped.while_running = [&](pid_t child) {
+        const int fd = open(console.c_str(), O_RDONLY | O_NONBLOCK);
+        ASSERT_GE(fd, 0);
+        std::string seen;
+        EXPECT_TRUE(wait_until(
+            [&] {
+                char chunk[4096];
+                const ssize_t n = read(fd, chunk, sizeof chunk);
+                if (n > 0) seen.append(chunk, static_cast<std::size_t>(n));
+                return table_row_count(seen) >= 1;
+            },
+            milliseconds(10000)));
+        close(fd);
+        expect_ends(child);
+    };
+    const run_result r = run_program(dir.path, endless_run(64, 1), piped);
+    EXPECT_EQ(r.exit_status, 128 + SIGPIPE);
+    EXPECT_EQ(r.err, "");
+    const int blocks = blocks_in(dir.path / "phi.xl");
+    EXPECT_GT(blocks, 1) << "the buffered steps were written out";
+    expect_profile_rules(dir.path, static_cast<std::size_t>(blocks), 64 / 4 + 1);
+}
+
+// In-process: what the program takes over while recording and gives back when the run ends.
+int caught[NSIG];
+extern "C" void count_signal(int signal) {
+    ++caught[signal];
+}
+
+TEST(Interrupts, RecordingKeepsIgnoredSignalsAndGivesEveryDispositionBack) {
+    struct sigaction counting {};
+    counting.sa_handler = count_signal;
+    struct sigaction ignoring {};
+    ignoring.sa_handler = SIG_IGN;
+    struct sigaction before[3];
+    sigaction(SIGINT, &counting, &before[0]);
+    sigaction(SIGTERM, &counting, &before[1]);
+    sigaction(SIGHUP, &ignoring, &before[2]);
+    caught[SIGINT] = caught[SIGTERM] = 0;
+    {
+        interrupt_guard guard;
+        record_interrupts(guard);
+        EXPECT_EQ(received_interrupt(), 0);
+        std::raise(SIGHUP);  // ignored before, so still ignored (nohup)
+        EXPECT_EQ(received_interrupt(), 0);
+        std::raise(SIGTERM);
+        EXPECT_EQ(received_interrupt(), SIGTERM);
+        EXPECT_EQ(caught[SIGTERM], 0);
+        // The first interrupt put the earlier dispositions back: a second one goes to them.
+        std::raise(SIGINT);
+        EXPECT_EQ(caught[SIGINT], 1);
+        EXPECT_EQ(received_interrupt(), SIGTERM);
+    }
+    {
+        interrupt_guard guard;
+        record_interrupts(guard);
+        EXPECT_EQ(received_interrupt(), 0) << "a new run starts with nothing recorded";
+    }
+    // Once the run has ended, the earlier dispositions are in force again.
+    std::raise(SIGTERM);
+    EXPECT_EQ(caught[SIGTERM], 1);
+    struct sigaction now {};
+    sigaction(SIGHUP, nullptr, &now);
+    EXPECT_EQ(now.sa_handler, SIG_IGN);
+    sigaction(SIGINT, &before[0], nullptr);
+    sigaction(SIGTERM, &before[1], nullptr);
+    sigaction(SIGHUP, &before[2], nullptr);
+}
+
+}  // namespace
