@@ -121,13 +121,13 @@ TEST(Interrupts, RunStoppedAfterSomeOutputStepsKeepsThemWholeInFilesAndTable) {
         kill(child, SIGINT);
         expect_ends(child);
     };
-    const run_result r = run_program(dir.path, endless_run(intervals, 50000), watched);
+    const run_result r = run_program(dir.path, endless_run(intervals, 20000), watched);
     EXPECT_EQ(r.exit_status, 130);
     long steps = 0;
     expect_interrupt_message(r, dir.path, &steps);
     const int blocks = blocks_in(dir.path / "phi.xl");
     EXPECT_GE(blocks, blocks_seen);
-    EXPECT_EQ(steps / 50000, blocks - 1) << "the run stops at the step it was on";
+    EXPECT_EQ(steps / 20000, blocks - 1) << "the run stops at the step it was on";
     EXPECT_EQ(table_row_count(r.out), static_cast<std::size_t>(blocks));
     expect_profile_rules(dir.path, static_cast<std::size_t>(blocks), sampled);
 }
