@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <iterator>
 #include <string>
 
 #include "common/run_failure.hpp"
