@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <iterator>
 #include <string>

@@ -1,6 +1,7 @@
 #pragma once
 
-#include <csignal>
+#include <signal.h>
+
 #include <cstdint>
 
 // SIGINT, SIGTERM and SIGHUP during the time loop: instead of ending the process where it
