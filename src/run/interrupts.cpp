@@ -5,7 +5,6 @@
 #include <atomic>
 #include <cerrno>
 #include <csignal>
-#include <cstring>
 #include <iterator>
 #include <string>
 
