@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "evolution/icn_step.hpp"
+#include "evolution/step_threads.hpp"
 #include "grid/grid.hpp"
 #include "grid/initial_data.hpp"
 #include "output/console.hpp"
@@ -23,23 +24,24 @@ void run_wave1d(std::istream& in, std::FILE* out) {
     RunParameters params = read_parameters(in, out);
     FieldSet fields = create_grid(params);
     print_grid_summary(params, out);
-    set_initial_data(params, fields);
+    step_threads threads = plan_step_threads(params);
+    set_initial_data(params, fields, setup_threads(threads));
     print_table_header(out);
     print_table_row(0.0, fields.phi, out);
 
-    ProfileFiles files = open_profile_files();
+    ProfileFiles files = open_profile_files(setup_threads(threads));
     double time = 0.0;
-    write_initial_profile(files, time, fields.x, fields.phi);
+    write_initial_profile(files, time, fields.x, fields.phi, setup_threads(threads));
 
     // The counter stops at nt itself, so nt = 2147483647 never steps past the 32-bit range.
     // time grows by repeated addition, never as step*dt.
     if (params.nt >= 1) {
         for (std::int32_t step = 1;; ++step) {
             time = time + params.dt;
-            icn_step(fields, params);
+            icn_step(fields, params, threads);
             if (is_output_step(step, params.every_1D)) {
                 print_table_row(time, fields.phi, out);
-                write_profile(files, time, fields.x, fields.phi);
+                write_profile(files, time, fields.x, fields.phi, output_threads(threads));
             }
             if (step == params.nt) break;
         }

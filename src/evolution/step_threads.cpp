@@ -1,0 +1,123 @@
+#include "evolution/step_threads.hpp"
+
+#include <sched.h>
+#include <strings.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+
+#if defined(_OPENMP)
+#include <omp.h>
+#endif
+
+#include "grid/grid.hpp"
+
+namespace {
+
+// Steps between two tries of the way not taken: at first, and at most.
+constexpr std::int64_t first_interval = 8;
+constexpr std::int64_t max_interval = 1024;
+
+// After a try that lost, the next comes no sooner than this many times the time it lost, so
+// that tries cost at most about 1/loss_budget of the run.
+constexpr std::int64_t loss_budget = 32;
+
+// The first split step is only tried when the steps still to come, at the pace of the run so
+// far, take at least this long: on a busy machine that try can cost a few milliseconds.
+constexpr std::int64_t first_try_budget_ns = 20'000'000;
+
+// Whether OMP_DYNAMIC is set to false: the threads may then not be adjusted.
+bool threads_fixed() {
+    const char* dynamic = std::getenv("OMP_DYNAMIC");
+    return dynamic != nullptr && strcasecmp(dynamic, "false") == 0;
+}
+
+std::int64_t clock_ns() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+}  // namespace
+
+int available_threads() {
+#if defined(_OPENMP)
+    const char* requested = std::getenv("OMP_NUM_THREADS");
+    if (requested != nullptr && *requested != '\0') return std::max(1, omp_get_max_threads());
+    cpu_set_t cpus;
+    if (sched_getaffinity(0, sizeof cpus, &cpus) == 0) return std::max(1, CPU_COUNT(&cpus));
+    return std::max(1, omp_get_max_threads());
+#else
+    return 1;
+#endif
+}
+
+step_threads plan_step_threads(const RunParameters& params) {
+    step_threads plan;
+    plan.threads = available_threads();
+    plan.method = fastest_sweep_method();
+    if (plan.threads > 1 && threads_fixed()) {
+        plan.split = true;
+        return plan;
+    }
+    plan.timed = plan.threads > 1 && point_count(params.nx) >= min_split_points;
+    plan.steps_left = params.nt;
+    plan.interval = first_interval;
+    plan.steps_to_probe = 1;
+    return plan;
+}
+
+void icn_step(FieldSet& fields, const RunParameters& params, step_threads& plan) {
+    if (!plan.timed) {
+        icn_step_sweep(fields, params, plan.method, plan.split ? plan.threads : 1,
+                       part_order::threads);
+        return;
+    }
+    const std::int64_t start = clock_ns();
+    if (plan.last_start_ns != 0) plan.iteration_ns = start - plan.last_start_ns;
+    plan.last_start_ns = start;
+    --plan.steps_left;
+
+    // The first try of a split step waits until the rest of the run is long enough to absorb
+    // what it may cost.
+    const bool first_try = plan.split_ns == 0;
+    const bool probe = plan.steps_to_probe <= 0 && start >= plan.earliest_probe_ns &&
+                       (!first_try || (plan.iteration_ns > 0 &&
+                                       plan.steps_left * plan.iteration_ns >= first_try_budget_ns));
+    const bool split = plan.split != probe;
+    icn_step_sweep(fields, params, plan.method, split ? plan.threads : 1, part_order::threads);
+    const std::int64_t end = clock_ns();
+    const std::int64_t took = end - start;
+    (split ? plan.split_ns : plan.one_thread_ns) = took;
+    --plan.steps_to_probe;
+
+    auto lost = [&](std::int64_t against) {
+        plan.interval = std::min(plan.interval * 2, max_interval);
+        plan.steps_to_probe = plan.interval;
+        plan.earliest_probe_ns = end + std::max<std::int64_t>(took - against, 0) * loss_budget;
+    };
+    if (probe) {
+        // The way tried is kept when it is faster by a tenth.
+        const std::int64_t kept = split ? plan.one_thread_ns : plan.split_ns;
+        if (took * 10 < kept * 9) {
+            plan.split = split;
+            plan.interval = first_interval;
+            plan.steps_to_probe = plan.interval;
+        } else {
+            lost(kept);
+        }
+    } else if (plan.split && took > plan.one_thread_ns) {
+        // A split step slower than one thread: another process has taken a core.
+        plan.split = false;
+        lost(plan.one_thread_ns);
+    }
+}
+
+int setup_threads(const step_threads& plan) {
+    return plan.timed || plan.split ? plan.threads : 1;
+}
+
+int output_threads(const step_threads& plan) {
+    return plan.split ? plan.threads : 1;
+}
