@@ -51,8 +51,8 @@ template <class T>
 // may leave the normal range. That holds when d lies in [2^-100, 2^100] (checked once per run:
 // a dx that is zero, subnormal, not finite or extreme never takes this way) and a in
 // [2^-900, 2^900], which keeps q0 within [2^-1001, 2^1001]. A zero a gives q0 = a*y, the zero
-// of the right sign, then t = +0 and q = -0 + q0 = q0: -0/d is -0. Every other a (subnormal,
-// out of range, infinite, NaN) is unsafe; the caller divides instead.
+// of the right sign (-0/d is -0), which the result keeps. Every other a (subnormal, out of
+// range, infinite, NaN) is unsafe; the caller divides instead.
 //
 // Dividing by d instead of dx keeps signed zeros right when dx is negative: the sign of dx moves
 // into the factor 0.5 of the difference, (plus - minus)*(-0.5), which is exactly
@@ -109,7 +109,13 @@ template <class T>
     const T y = T{} + d.reciprocal;
     const T q0 = a * y;
     const T t = fused_multiply_add(q0, T{} + d.magnitude, -a);
-    return fused_multiply_add(-t, y, q0);
+    const T q = fused_multiply_add(-t, y, q0);
+    // q has the sign of q0 except where a is zero, and there the sign of a zero sum depends on
+    // how the compiler arranges the negations; q0 is then the quotient itself. So q takes the
+    // sign of q0.
+    constexpr long long sign_bit = ~magnitude_bits;
+    return reinterpret_cast<T>((reinterpret_cast<lane_bits>(q) & magnitude_bits) |
+                               (reinterpret_cast<lane_bits>(q0) & sign_bit));
 }
 
 // The centred difference as above, divided exactly: equal to it bit for bit for a safe numerator.

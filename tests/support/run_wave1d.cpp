@@ -8,6 +8,7 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <vector>
 
 namespace fs = std::filesystem;
 
@@ -31,6 +32,26 @@ run_result run_program(const fs::path& dir, const std::string& input, const run_
         in << input;
     }
 
+    // The child's environment, prepared before the fork: the test's own with the options'
+    // variables replacing any of the same name.
+    std::vector<std::string> settings;
+    for (const auto& [name, value] : options.environment) {
+        settings.push_back(name + "=" + value);
+    }
+    std::vector<char*> environment;
+    for (char** e = environ; *e != nullptr; ++e) {
+        const std::string entry = *e;
+        bool replaced = false;
+        for (const auto& [name, value] : options.environment) {
+            replaced = replaced || entry.rfind(name + "=", 0) == 0;
+        }
+        if (!replaced) environment.push_back(*e);
+    }
+    for (std::string& setting : settings) {
+        environment.push_back(setting.data());
+    }
+    environment.push_back(nullptr);
+
     const pid_t child = fork();
     if (child < 0) throw std::runtime_error("fork failed");
     if (child == 0) {
@@ -48,7 +69,7 @@ run_result run_program(const fs::path& dir, const std::string& input, const run_
             const rlimit limit{*options.address_space_limit, *options.address_space_limit};
             if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(126);
         }
-        execl(WAVE1D_EXECUTABLE, "wave1d", static_cast<char*>(nullptr));
+        execle(WAVE1D_EXECUTABLE, "wave1d", static_cast<char*>(nullptr), environment.data());
         _exit(127);
     }
 

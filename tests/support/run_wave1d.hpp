@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 // A fresh directory under the system's temporary folder, removed with everything in it.
@@ -21,6 +22,8 @@ struct run_options {
     std::string stdout_path;
     // An address-space limit (ulimit -v) for the child, in bytes.
     std::optional<rlim_t> address_space_limit;
+    // Environment variables set for the child (name, value), on top of the test's own.
+    std::vector<std::pair<std::string, std::string>> environment;
 };
 
 struct run_result {
