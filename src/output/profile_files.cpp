@@ -124,6 +124,23 @@ double written_value(double phi) {
     return above_floor(phi) ? phi : 0.0;
 }
 
+// The threads of the parallel region this runs in, and which of them this is.
+#if defined(_OPENMP)
+int team_size() {
+    return omp_get_num_threads();
+}
+int team_member() {
+    return omp_get_thread_num();
+}
+#else
+int team_size() {
+    return 1;
+}
+int team_member() {
+    return 0;
+}
+#endif
+
 // Appends whole records, already formatted, to the file's buffer.
 void append_records(profile_file& file, const profile_file& records) {
     std::memcpy(reserve(file, records.used), records.buffer.get(), records.used);
@@ -154,12 +171,11 @@ void profile_points(ProfileFiles& files, const char* time_field, const GridFunct
         point_records(files.xl, files.xtl, time_field, x, phi, 0, sampled);
         return;
     }
-#if defined(_OPENMP)
     std::exception_ptr failure;
 #pragma omp parallel num_threads(threads)
     {
-        const auto team = static_cast<std::size_t>(omp_get_num_threads());
-        const auto me = static_cast<std::size_t>(omp_get_thread_num());
+        const auto team = static_cast<std::size_t>(team_size());
+        const auto me = static_cast<std::size_t>(team_member());
         profile_file& xl = files.thread_buffers[2 * me];
         profile_file& xtl = files.thread_buffers[2 * me + 1];
         for (std::size_t round = 0; round < sampled && !failure; round += team * chunk_points) {
@@ -181,9 +197,6 @@ void profile_points(ProfileFiles& files, const char* time_field, const GridFunct
         }
     }
     if (failure) std::rethrow_exception(failure);
-#else
-    point_records(files.xl, files.xtl, time_field, x, phi, 0, sampled);
-#endif
 }
 
 }  // namespace
@@ -203,9 +216,7 @@ ProfileFiles open_profile_files(int threads) {
     ProfileFiles files;
     open_one(files.xl, "phi.xl");
     open_one(files.xtl, "phi.xtl");
-#if defined(_OPENMP)
     files.threads = std::clamp(threads, 1, max_threads);
-#endif
     if (files.threads > 1) {
         files.thread_buffers = std::make_unique<profile_file[]>(2 * files.threads);
         for (int t = 0; t < 2 * files.threads; ++t) {
