@@ -292,8 +292,12 @@ template <class V, unsigned exact>
     }
 }
 
-// The iterations that divide without the divider when the exact division is chosen.
-constexpr unsigned exact_iterations = 7u;
+// The iterations that divide without the divider when the exact division is chosen: only the
+// first. Then the divider does eight of the twelve divisions of a point and the vector pipes the
+// other four, each alongside the other. Measured on an Intel Xeon (family 6, model 207): with
+// AVX-512, 8.2 ns a point with the divider alone, 6.6 with no division on it, 5.5 with any
+// one iteration on the pipes; with AVX2, 8.4, 10.0 and 6.4.
+constexpr unsigned exact_iterations = 1u;
 
 #if defined(__x86_64__) || defined(__i386__)
 [[gnu::target("avx512f")]] void sweep_middle_avx512(const step_levels& s, FieldSet& f,

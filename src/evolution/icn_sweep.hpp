@@ -22,10 +22,11 @@
 // them give the same doubles; icn_step takes the widest that the processor supports.
 enum class sweep_isa { sse2, avx2, avx512 };
 
-// How the middle divides by dx: with the divider instruction, or exactly without it by
-// multiply-adds (point_formulas.hpp), falling back to the divider for any vector of numerators
-// outside the range where that is exact. The multiply-adds need AVX2 with FMA, or AVX-512; SSE2
-// always divides. Both give the same doubles.
+// How the middle divides by dx: with the divider instruction, or partly exactly without it by
+// multiply-adds (point_formulas.hpp; the divisions of the first iteration, so that the divider
+// and the vector pipes share the work), falling back to the divider for any vector of
+// numerators outside the range where that is exact. The multiply-adds need AVX2 with FMA, or
+// AVX-512; SSE2 always divides. Both give the same doubles.
 enum class sweep_division { divider, multiply_add };
 
 struct sweep_method {
