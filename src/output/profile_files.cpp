@@ -27,6 +27,10 @@ constexpr std::size_t buffer_size = std::size_t{1} << 18;
 constexpr std::size_t chunk_points = 4096;
 constexpr int max_threads = 16;
 
+// Fewer sampled points than this are formatted on one thread: the threads would cost more than
+// they save.
+constexpr std::size_t min_threaded_points = 2048;
+
 [[noreturn]] void fail_file(const profile_file& file, const char* action, int error) {
     throw run_failure{exit_output, std::string("wave1d: cannot ") + action + " " + file.name +
                                        ": " + std::strerror(error != 0 ? error : EIO)};
@@ -167,7 +171,7 @@ void profile_points(ProfileFiles& files, const char* time_field, const GridFunct
                     const GridFunction& phi, int threads) {
     const std::size_t sampled = (phi.size() + profile_stride - 1) / profile_stride;
     threads = std::min(threads, files.threads);
-    if (threads <= 1 || sampled <= chunk_points) {
+    if (threads <= 1 || sampled < min_threaded_points) {
         point_records(files.xl, files.xtl, time_field, x, phi, 0, sampled);
         return;
     }
@@ -176,19 +180,23 @@ void profile_points(ProfileFiles& files, const char* time_field, const GridFunct
     {
         const auto team = static_cast<std::size_t>(team_size());
         const auto me = static_cast<std::size_t>(team_member());
-        profile_file& xl = files.thread_buffers[2 * me];
-        profile_file& xtl = files.thread_buffers[2 * me + 1];
-        for (std::size_t round = 0; round < sampled && !failure; round += team * chunk_points) {
-            const std::size_t first = std::min(round + me * chunk_points, sampled);
-            point_records(xl, xtl, time_field, x, phi, first,
-                          std::min(first + chunk_points, sampled));
+        profile_file& xl = files.thread_buffers[me].xl;
+        profile_file& xtl = files.thread_buffers[me].xtl;
+        for (std::size_t round = 0; round < sampled && !failure;) {
+            // An equal share of what is left, at most chunk_points.
+            const std::size_t share = std::min(chunk_points, (sampled - round + team - 1) / team);
+            const std::size_t first = std::min(round + me * share, sampled);
+            point_records(xl, xtl, time_field, x, phi, first, std::min(first + share, sampled));
+            round += team * share;
 #pragma omp barrier
 #pragma omp single
             {
                 try {
-                    for (std::size_t t = 0; t < 2 * team; ++t) {
-                        append_records(t % 2 == 0 ? files.xl : files.xtl, files.thread_buffers[t]);
-                        files.thread_buffers[t].used = 0;
+                    for (std::size_t t = 0; t < team; ++t) {
+                        append_records(files.xl, files.thread_buffers[t].xl);
+                        append_records(files.xtl, files.thread_buffers[t].xtl);
+                        files.thread_buffers[t].xl.used = 0;
+                        files.thread_buffers[t].xtl.used = 0;
                     }
                 } catch (...) {
                     failure = std::current_exception();
@@ -218,9 +226,10 @@ ProfileFiles open_profile_files(int threads) {
     open_one(files.xtl, "phi.xtl");
     files.threads = std::clamp(threads, 1, max_threads);
     if (files.threads > 1) {
-        files.thread_buffers = std::make_unique<profile_file[]>(2 * files.threads);
-        for (int t = 0; t < 2 * files.threads; ++t) {
-            files.thread_buffers[t].buffer = std::make_unique<char[]>(buffer_size);
+        files.thread_buffers = std::make_unique<profile_thread_buffers[]>(files.threads);
+        for (int t = 0; t < files.threads; ++t) {
+            files.thread_buffers[t].xl.buffer = std::make_unique<char[]>(buffer_size);
+            files.thread_buffers[t].xtl.buffer = std::make_unique<char[]>(buffer_size);
         }
     }
     return files;
