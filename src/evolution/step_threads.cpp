@@ -25,12 +25,23 @@ constexpr std::int64_t loss_budget = 32;
 
 // The first split step is only tried when the steps still to come, at the pace of the run so
 // far, take at least this long: on a busy machine that try can cost a few milliseconds.
-constexpr std::int64_t first_try_budget_ns = 20'000'000;
+constexpr std::int64_t first_try_budget_ns = 100'000'000;
+
+// Smallest grid whose set-up (initial data, profile at time zero) is spread over the threads:
+// it then takes milliseconds, more than a thread held up by another process can cost.
+constexpr std::int64_t min_threaded_setup_points = std::int64_t{1} << 17;
 
 // Whether OMP_DYNAMIC is set to false: the threads may then not be adjusted.
 bool threads_fixed() {
     const char* dynamic = std::getenv("OMP_DYNAMIC");
     return dynamic != nullptr && strcasecmp(dynamic, "false") == 0;
+}
+
+// Ends the idle threads of the OpenMP runtime; the next parallel region starts them again.
+void release_threads() {
+#if defined(_OPENMP)
+    omp_pause_resource_all(omp_pause_soft);
+#endif
 }
 
 std::int64_t clock_ns() {
@@ -65,6 +76,8 @@ step_threads plan_step_threads(const RunParameters& params) {
     plan.steps_left = params.nt;
     plan.interval = first_interval;
     plan.steps_to_probe = 1;
+    plan.setup_threaded = plan.timed && point_count(params.nx) >= min_threaded_setup_points;
+    plan.threads_awake = plan.setup_threaded;
     return plan;
 }
 
@@ -74,29 +87,44 @@ void icn_step(FieldSet& fields, const RunParameters& params, step_threads& plan)
                        part_order::threads);
         return;
     }
-    const std::int64_t start = clock_ns();
-    if (plan.last_start_ns != 0) plan.iteration_ns = start - plan.last_start_ns;
-    plan.last_start_ns = start;
+    const std::int64_t now = clock_ns();
+    if (plan.last_start_ns != 0) plan.iteration_ns = now - plan.last_start_ns;
+    plan.last_start_ns = now;
     --plan.steps_left;
 
     // The first try of a split step waits until the rest of the run is long enough to absorb
     // what it may cost.
     const bool first_try = plan.split_ns == 0;
-    const bool probe = plan.steps_to_probe <= 0 && start >= plan.earliest_probe_ns &&
+    const bool probe = plan.steps_to_probe <= 0 && now >= plan.earliest_probe_ns &&
                        (!first_try || (plan.iteration_ns > 0 &&
                                        plan.steps_left * plan.iteration_ns >= first_try_budget_ns));
     const bool split = plan.split != probe;
+    // Idle OpenMP threads keep spinning for a while, which on a busy machine takes processor time
+    // from this thread: while the steps run on one thread, the threads are let go.
+    if (!split && !plan.split && plan.threads_awake) {
+        release_threads();
+        plan.threads_awake = false;
+    }
+    // A try of a split step with no threads running first starts them, untimed.
+    const bool warm_up = split && !plan.threads_awake;
+    const std::int64_t start = clock_ns();
     icn_step_sweep(fields, params, plan.method, split ? plan.threads : 1, part_order::threads);
     const std::int64_t end = clock_ns();
     const std::int64_t took = end - start;
-    (split ? plan.split_ns : plan.one_thread_ns) = took;
-    --plan.steps_to_probe;
+    plan.threads_awake = plan.threads_awake || split;
 
     auto lost = [&](std::int64_t against) {
         plan.interval = std::min(plan.interval * 2, max_interval);
         plan.steps_to_probe = plan.interval;
         plan.earliest_probe_ns = end + std::max<std::int64_t>(took - against, 0) * loss_budget;
     };
+    if (warm_up) {
+        // The try itself comes with the next step, unless this one already lost.
+        if (took > plan.one_thread_ns) lost(plan.one_thread_ns);
+        return;
+    }
+    (split ? plan.split_ns : plan.one_thread_ns) = took;
+    --plan.steps_to_probe;
     if (probe) {
         // The way tried is kept when it is faster by a tenth.
         const std::int64_t kept = split ? plan.one_thread_ns : plan.split_ns;
@@ -115,7 +143,7 @@ void icn_step(FieldSet& fields, const RunParameters& params, step_threads& plan)
 }
 
 int setup_threads(const step_threads& plan) {
-    return plan.timed || plan.split ? plan.threads : 1;
+    return plan.setup_threaded || plan.split ? plan.threads : 1;
 }
 
 int output_threads(const step_threads& plan) {

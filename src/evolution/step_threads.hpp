@@ -22,7 +22,9 @@
 // faster way is kept. The other way is tried again now and then: after probe_interval steps at
 // first, twice as many each time it loses, and never sooner than the time its last loss cost
 // times loss_budget, so that probing costs at most a few percent. A split step slower than the
-// last one-thread step switches back at once. Allocates nothing.
+// last one-thread step switches back at once. While the steps run on one thread the idle OpenMP
+// threads are ended (they would spin for milliseconds after each parallel region), and a try of
+// the split starts them with one untimed split step first. Allocates nothing.
 struct step_threads {
     int threads = 1;     // threads of the run
     bool split = false;  // whether the steps are split over the threads now
@@ -36,6 +38,8 @@ struct step_threads {
     std::int64_t steps_left = 0;         // steps of the run still to come
     std::int64_t last_start_ns = 0;      // clock reading at the start of the last step
     std::int64_t iteration_ns = 0;       // time from one step to the next, output included
+    bool threads_awake = false;          // whether the OpenMP threads have run since let go
+    bool setup_threaded = false;         // whether the set-up is spread over the threads
 };
 
 // Smallest grid whose steps may be split; below it the threads cost more than they gain.
@@ -52,7 +56,8 @@ step_threads plan_step_threads(const RunParameters& params);
 void icn_step(FieldSet& fields, const RunParameters& params, step_threads& plan);
 
 // The threads for the set-up (initial data, profile at time zero) of a run of this plan: all of
-// them when the grid is large enough, otherwise one.
+// them when the grid is large enough (2^17 points) for the set-up to take milliseconds,
+// otherwise one.
 int setup_threads(const step_threads& plan);
 
 // The threads for formatting a profile now: those of the steps.
