@@ -1,11 +1,14 @@
 #include "evolution/step_threads.hpp"
 
+#include <fcntl.h>
 #include <sched.h>
 #include <strings.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 
 #if defined(_OPENMP)
 #include <omp.h>
@@ -27,6 +30,9 @@ constexpr std::int64_t loss_budget = 32;
 // far, take at least this long: on a busy machine that try can cost a few milliseconds.
 constexpr std::int64_t first_try_budget_ns = 100'000'000;
 
+// Below this much run left, a try is only made while a processor is free.
+constexpr std::int64_t short_run_ns = 300'000'000;
+
 // Smallest grid whose set-up (initial data, profile at time zero) is spread over the threads:
 // it then takes milliseconds, more than a thread held up by another process can cost.
 constexpr std::int64_t min_threaded_setup_points = std::int64_t{1} << 17;
@@ -42,6 +48,29 @@ void release_threads() {
 #if defined(_OPENMP)
     omp_pause_resource_all(omp_pause_soft);
 #endif
+}
+
+// Whether a processor is free for a second thread right now: fewer runnable threads on the
+// machine besides this one than processors besides this one's, by the kernel's count of runnable
+// threads (/proc/loadavg). True when that cannot be read.
+bool processor_free() {
+    const int fd = ::open("/proc/loadavg", O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return true;
+    char text[128];
+    const ssize_t n = ::read(fd, text, sizeof text - 1);
+    ::close(fd);
+    if (n <= 0) return true;
+    text[n] = '\0';
+    // "0.52 0.58 0.59 3/301 12345": the fourth field counts the runnable threads, this one too.
+    const char* p = text;
+    for (int field = 0; field < 3 && p != nullptr; ++field) {
+        p = std::strchr(p, ' ');
+        if (p != nullptr) ++p;
+    }
+    if (p == nullptr) return true;
+    const long runnable = std::strtol(p, nullptr, 10);
+    const long processors = ::sysconf(_SC_NPROCESSORS_ONLN);
+    return runnable <= 0 || processors <= 0 || runnable - 1 < processors - 1;
 }
 
 std::int64_t clock_ns() {
@@ -95,9 +124,17 @@ void icn_step(FieldSet& fields, const RunParameters& params, step_threads& plan)
     // The first try of a split step waits until the rest of the run is long enough to absorb
     // what it may cost.
     const bool first_try = plan.split_ns == 0;
-    const bool probe = plan.steps_to_probe <= 0 && now >= plan.earliest_probe_ns &&
-                       (!first_try || (plan.iteration_ns > 0 &&
-                                       plan.steps_left * plan.iteration_ns >= first_try_budget_ns));
+    bool probe = plan.steps_to_probe <= 0 && now >= plan.earliest_probe_ns &&
+                 (!first_try || (plan.iteration_ns > 0 &&
+                                 plan.steps_left * plan.iteration_ns >= first_try_budget_ns));
+    // On a run too short to absorb a try that waits for processors taken by other processes, a
+    // split is not even tried while they are all taken.
+    if (probe && !plan.split && plan.steps_left * plan.iteration_ns < short_run_ns &&
+        !processor_free()) {
+        plan.interval = std::min(plan.interval * 2, max_interval);
+        plan.steps_to_probe = plan.interval;
+        probe = false;
+    }
     const bool split = plan.split != probe;
     // Idle OpenMP threads keep spinning for a while, which on a busy machine takes processor time
     // from this thread: while the steps run on one thread, the threads are let go.
@@ -116,11 +153,13 @@ void icn_step(FieldSet& fields, const RunParameters& params, step_threads& plan)
     auto lost = [&](std::int64_t against) {
         plan.interval = std::min(plan.interval * 2, max_interval);
         plan.steps_to_probe = plan.interval;
-        plan.earliest_probe_ns = end + std::max<std::int64_t>(took - against, 0) * loss_budget;
+        const std::int64_t loss = std::max<std::int64_t>(took - against, 0) + plan.warm_up_loss_ns;
+        plan.earliest_probe_ns = end + loss * loss_budget;
     };
     if (warm_up) {
-        // The try itself comes with the next step, unless this one already lost.
-        if (took > plan.one_thread_ns) lost(plan.one_thread_ns);
+        // The try itself comes with the next step; what starting the threads cost counts
+        // against it if it loses.
+        plan.warm_up_loss_ns = std::max<std::int64_t>(took - plan.one_thread_ns, 0);
         return;
     }
     (split ? plan.split_ns : plan.one_thread_ns) = took;
@@ -135,11 +174,14 @@ void icn_step(FieldSet& fields, const RunParameters& params, step_threads& plan)
         } else {
             lost(kept);
         }
-    } else if (plan.split && took > plan.one_thread_ns) {
-        // A split step slower than one thread: another process has taken a core.
+    } else if (plan.split && took > 2 * plan.one_thread_ns) {
+        // A split step twice as slow as one thread: another process has taken a core. (A split
+        // step a little slower than one thread is left to the next try of one thread: a single
+        // one is more often an interruption than a change.)
         plan.split = false;
         lost(plan.one_thread_ns);
     }
+    plan.warm_up_loss_ns = 0;
 }
 
 int setup_threads(const step_threads& plan) {

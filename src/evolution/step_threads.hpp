@@ -21,10 +21,12 @@
 // clock reading per step); the first few alternate between one thread and all of them, and the
 // faster way is kept. The other way is tried again now and then: after probe_interval steps at
 // first, twice as many each time it loses, and never sooner than the time its last loss cost
-// times loss_budget, so that probing costs at most a few percent. A split step slower than the
-// last one-thread step switches back at once. While the steps run on one thread the idle OpenMP
-// threads are ended (they would spin for milliseconds after each parallel region), and a try of
-// the split starts them with one untimed split step first. Allocates nothing.
+// times loss_budget, so that probing costs at most a few percent. A split step more than twice as
+// slow as the last one-thread step switches back at once. With less than 0.3 s of run left, no
+// split is tried while the kernel counts as many other runnable threads as there are other
+// processors. While the steps run on one
+// thread the idle OpenMP threads are ended (they would spin for milliseconds after each parallel
+// region), and a try of the split starts them with one untimed split step first. Allocates nothing.
 struct step_threads {
     int threads = 1;     // threads of the run
     bool split = false;  // whether the steps are split over the threads now
@@ -40,6 +42,7 @@ struct step_threads {
     std::int64_t iteration_ns = 0;       // time from one step to the next, output included
     bool threads_awake = false;          // whether the OpenMP threads have run since let go
     bool setup_threaded = false;         // whether the set-up is spread over the threads
+    std::int64_t warm_up_loss_ns = 0;    // what the untimed step before a try lost
 };
 
 // Smallest grid whose steps may be split; below it the threads cost more than they gain.
