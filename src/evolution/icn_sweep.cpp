@@ -342,18 +342,10 @@ void run_middle(const sweep_method& method, const step_levels& s, FieldSet& f, g
     switch (method.isa) {
 #if defined(__x86_64__) || defined(__i386__)
         case sweep_isa::avx512:
-            if (exact) {
-                sweep_middle_avx512_exact(s, f, first, blocks);
-            } else {
-                sweep_middle_avx512(s, f, first, blocks);
-            }
+            (exact ? sweep_middle_avx512_exact : sweep_middle_avx512)(s, f, first, blocks);
             return;
         case sweep_isa::avx2:
-            if (exact) {
-                sweep_middle_avx2_exact(s, f, first, blocks);
-            } else {
-                sweep_middle_avx2(s, f, first, blocks);
-            }
+            (exact ? sweep_middle_avx2_exact : sweep_middle_avx2)(s, f, first, blocks);
             return;
 #endif
         default:
