@@ -30,8 +30,12 @@ constexpr std::int64_t loss_budget = 32;
 // far, take at least this long: on a busy machine that try can cost a few milliseconds.
 constexpr std::int64_t first_try_budget_ns = 100'000'000;
 
-// Below this much run left, a try is only made while a processor is free.
-constexpr std::int64_t short_run_ns = 300'000'000;
+// The time split steps may lose against one thread, at least, before the run goes back to one.
+constexpr std::int64_t excess_limit_ns = 1'000'000;
+
+// A split is only tried while a processor is free, looked for at the start of up to this many
+// steps in a row.
+constexpr int busy_readings = 8;
 
 // Smallest grid whose set-up (initial data, profile at time zero) is spread over the threads:
 // it then takes milliseconds, more than a thread held up by another process can cost.
@@ -105,7 +109,8 @@ step_threads plan_step_threads(const RunParameters& params) {
     plan.steps_left = params.nt;
     plan.interval = first_interval;
     plan.steps_to_probe = 1;
-    plan.setup_threaded = plan.timed && point_count(params.nx) >= min_threaded_setup_points;
+    plan.setup_threaded =
+        plan.timed && point_count(params.nx) >= min_threaded_setup_points && processor_free();
     plan.threads_awake = plan.setup_threaded;
     return plan;
 }
@@ -127,13 +132,16 @@ void icn_step(FieldSet& fields, const RunParameters& params, step_threads& plan)
     bool probe = plan.steps_to_probe <= 0 && now >= plan.earliest_probe_ns &&
                  (!first_try || (plan.iteration_ns > 0 &&
                                  plan.steps_left * plan.iteration_ns >= first_try_budget_ns));
-    // On a run too short to absorb a try that waits for processors taken by other processes, a
-    // split is not even tried while they are all taken.
-    if (probe && !plan.split && plan.steps_left * plan.iteration_ns < short_run_ns &&
-        !processor_free()) {
-        plan.interval = std::min(plan.interval * 2, max_interval);
-        plan.steps_to_probe = plan.interval;
+    // A try that waits for processors taken by other processes costs milliseconds: a split is
+    // only tried once the kernel shows a free processor at the start of a step; after
+    // busy_readings steps without one, the try counts as lost.
+    if (probe && !plan.split && !plan.threads_awake && !processor_free()) {
         probe = false;
+        if (++plan.busy_readings >= busy_readings) {
+            plan.busy_readings = 0;
+            plan.interval = std::min(plan.interval * 2, max_interval);
+            plan.steps_to_probe = plan.interval;
+        }
     }
     const bool split = plan.split != probe;
     // Idle OpenMP threads keep spinning for a while, which on a busy machine takes processor time
@@ -150,11 +158,11 @@ void icn_step(FieldSet& fields, const RunParameters& params, step_threads& plan)
     const std::int64_t took = end - start;
     plan.threads_awake = plan.threads_awake || split;
 
-    auto lost = [&](std::int64_t against) {
+    auto lost = [&](std::int64_t loss) {
         plan.interval = std::min(plan.interval * 2, max_interval);
         plan.steps_to_probe = plan.interval;
-        const std::int64_t loss = std::max<std::int64_t>(took - against, 0) + plan.warm_up_loss_ns;
-        plan.earliest_probe_ns = end + loss * loss_budget;
+        plan.earliest_probe_ns =
+            end + (std::max<std::int64_t>(loss, 0) + plan.warm_up_loss_ns) * loss_budget;
     };
     if (warm_up) {
         // The try itself comes with the next step; what starting the threads cost counts
@@ -171,15 +179,21 @@ void icn_step(FieldSet& fields, const RunParameters& params, step_threads& plan)
             plan.split = split;
             plan.interval = first_interval;
             plan.steps_to_probe = plan.interval;
+            plan.split_excess_ns = 0;
         } else {
-            lost(kept);
+            lost(took - kept);
         }
-    } else if (plan.split && took > 2 * plan.one_thread_ns) {
-        // A split step twice as slow as one thread: another process has taken a core. (A split
-        // step a little slower than one thread is left to the next try of one thread: a single
-        // one is more often an interruption than a change.)
-        plan.split = false;
-        lost(plan.one_thread_ns);
+    } else if (plan.split) {
+        // What the split steps took beyond one thread's time, less what later ones saved: it
+        // grows when another process has taken a core, and the split ends when it exceeds two
+        // one-thread steps (at least excess_limit_ns). A single slow step, more often an
+        // interruption than a change, is soon made up.
+        plan.split_excess_ns =
+            std::max<std::int64_t>(plan.split_excess_ns + took - plan.one_thread_ns, 0);
+        if (plan.split_excess_ns > std::max(2 * plan.one_thread_ns, excess_limit_ns)) {
+            plan.split = false;
+            lost(plan.split_excess_ns);
+        }
     }
     plan.warm_up_loss_ns = 0;
 }

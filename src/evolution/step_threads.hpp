@@ -18,15 +18,17 @@
 // Otherwise the run decides for itself as it goes, since every thread count gives the same
 // doubles: a split step is only worth it while the other cores are free, and a core shared
 // with another busy process can make it far slower than one thread. The steps are timed (one
-// clock reading per step); the first few alternate between one thread and all of them, and the
-// faster way is kept. The other way is tried again now and then: after probe_interval steps at
-// first, twice as many each time it loses, and never sooner than the time its last loss cost
-// times loss_budget, so that probing costs at most a few percent. A split step more than twice as
-// slow as the last one-thread step switches back at once. With less than 0.3 s of run left, no
-// split is tried while the kernel counts as many other runnable threads as there are other
-// processors. While the steps run on one
-// thread the idle OpenMP threads are ended (they would spin for milliseconds after each parallel
-// region), and a try of the split starts them with one untimed split step first. Allocates nothing.
+// clock reading per step). The first runs on one thread; then, once the rest of the run is long
+// enough to absorb a try that loses, a split is tried and kept when it is a tenth faster. The
+// way not taken is tried again now and then: after 8 steps at first, twice as many each time it
+// loses (at most 1024), and never sooner than 32 times what its last loss cost, so that tries
+// cost about 3% at most. Split steps that together lose more than two one-thread steps (or
+// 1 ms) against one thread, net of what they save, switch back at once. A split is only tried
+// at a step that starts while the kernel counts fewer other runnable threads than other
+// processors, and the set-up only uses the threads when it did so as the plan was made. While
+// the steps run on one thread the idle OpenMP threads are ended (they would spin for
+// milliseconds after each parallel region), and a try of the split starts them with one untimed
+// split step first. Allocates nothing.
 struct step_threads {
     int threads = 1;     // threads of the run
     bool split = false;  // whether the steps are split over the threads now
@@ -43,6 +45,8 @@ struct step_threads {
     bool threads_awake = false;          // whether the OpenMP threads have run since let go
     bool setup_threaded = false;         // whether the set-up is spread over the threads
     std::int64_t warm_up_loss_ns = 0;    // what the untimed step before a try lost
+    int busy_readings = 0;               // steps in a row that found no free processor
+    std::int64_t split_excess_ns = 0;    // what the split steps lost against one thread, net
 };
 
 // Smallest grid whose steps may be split; below it the threads cost more than they gain.
@@ -59,8 +63,8 @@ step_threads plan_step_threads(const RunParameters& params);
 void icn_step(FieldSet& fields, const RunParameters& params, step_threads& plan);
 
 // The threads for the set-up (initial data, profile at time zero) of a run of this plan: all of
-// them when the grid is large enough (2^17 points) for the set-up to take milliseconds,
-// otherwise one.
+// them when the grid is large enough (2^17 points) for the set-up to take milliseconds and the
+// kernel showed a free processor when the plan was made, otherwise one.
 int setup_threads(const step_threads& plan);
 
 // The threads for formatting a profile now: those of the steps.

@@ -4,8 +4,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <exception>
 #include <string>
@@ -128,18 +130,12 @@ double written_value(double phi) {
     return above_floor(phi) ? phi : 0.0;
 }
 
-// The threads of the parallel region this runs in, and which of them this is.
+// Which thread of the parallel region this is.
 #if defined(_OPENMP)
-int team_size() {
-    return omp_get_num_threads();
-}
 int team_member() {
     return omp_get_thread_num();
 }
 #else
-int team_size() {
-    return 1;
-}
 int team_member() {
     return 0;
 }
@@ -164,9 +160,11 @@ void point_records(profile_file& xl, profile_file& xtl, const char* time_field,
     }
 }
 
-// The point records of a whole profile. On several threads, in rounds: each thread formats the
-// next chunk_points points into its own buffers, then one thread appends them to the files in
-// order. A failed write ends the rounds and is thrown after the threads have joined.
+// The point records of a whole profile. On several threads, in chunks of consecutive points
+// handed out in turn: each thread formats a chunk into its own buffers, then appends them to the
+// files when every chunk before it has been appended (an ordered region), and goes on with its
+// next chunk while the next thread appends. So one thread's write calls overlap the others'
+// formatting. A failed write stops the appends and is thrown after the threads have joined.
 void profile_points(ProfileFiles& files, const char* time_field, const GridFunction& x,
                     const GridFunction& phi, int threads) {
     const std::size_t sampled = (phi.size() + profile_stride - 1) / profile_stride;
@@ -175,33 +173,33 @@ void profile_points(ProfileFiles& files, const char* time_field, const GridFunct
         point_records(files.xl, files.xtl, time_field, x, phi, 0, sampled);
         return;
     }
+    // About four chunks a thread, for the overlap, each within a buffer.
+    const auto team = static_cast<std::size_t>(threads);
+    const std::size_t chunk = std::min(chunk_points, (sampled + 4 * team - 1) / (4 * team));
+    const auto chunks = static_cast<std::int64_t>((sampled + chunk - 1) / chunk);
     std::exception_ptr failure;
-#pragma omp parallel num_threads(threads)
-    {
-        const auto team = static_cast<std::size_t>(team_size());
-        const auto me = static_cast<std::size_t>(team_member());
-        profile_file& xl = files.thread_buffers[me].xl;
-        profile_file& xtl = files.thread_buffers[me].xtl;
-        for (std::size_t round = 0; round < sampled && !failure;) {
-            // An equal share of what is left, at most chunk_points.
-            const std::size_t share = std::min(chunk_points, (sampled - round + team - 1) / team);
-            const std::size_t first = std::min(round + me * share, sampled);
-            point_records(xl, xtl, time_field, x, phi, first, std::min(first + share, sampled));
-            round += team * share;
-#pragma omp barrier
-#pragma omp single
-            {
+    std::atomic<bool> failed{false};
+#pragma omp parallel for ordered schedule(static, 1) num_threads(threads)
+    for (std::int64_t c = 0; c < chunks; ++c) {
+        profile_thread_buffers& own = files.thread_buffers[team_member()];
+        const std::size_t first = static_cast<std::size_t>(c) * chunk;
+        if (!failed.load(std::memory_order_relaxed)) {
+            point_records(own.xl, own.xtl, time_field, x, phi, first,
+                          std::min(first + chunk, sampled));
+        }
+#pragma omp ordered
+        {
+            if (!failure) {
                 try {
-                    for (std::size_t t = 0; t < team; ++t) {
-                        append_records(files.xl, files.thread_buffers[t].xl);
-                        append_records(files.xtl, files.thread_buffers[t].xtl);
-                        files.thread_buffers[t].xl.used = 0;
-                        files.thread_buffers[t].xtl.used = 0;
-                    }
+                    append_records(files.xl, own.xl);
+                    append_records(files.xtl, own.xtl);
                 } catch (...) {
                     failure = std::current_exception();
+                    failed.store(true, std::memory_order_relaxed);
                 }
             }
+            own.xl.used = 0;
+            own.xtl.used = 0;
         }
     }
     if (failure) std::rethrow_exception(failure);
