@@ -115,13 +115,7 @@ step_threads plan_step_threads(const RunParameters& params) {
     return plan;
 }
 
-void icn_step(FieldSet& fields, const RunParameters& params, step_threads& plan) {
-    if (!plan.timed) {
-        icn_step_sweep(fields, params, plan.method, plan.split ? plan.threads : 1,
-                       part_order::threads);
-        return;
-    }
-    const std::int64_t now = clock_ns();
+step_choice choose_step(step_threads& plan, std::int64_t now, bool (*processor_is_free)()) {
     if (plan.last_start_ns != 0) plan.iteration_ns = now - plan.last_start_ns;
     plan.last_start_ns = now;
     --plan.steps_left;
@@ -135,7 +129,7 @@ void icn_step(FieldSet& fields, const RunParameters& params, step_threads& plan)
     // A try that waits for processors taken by other processes costs milliseconds: a split is
     // only tried once the kernel shows a free processor at the start of a step; after
     // busy_readings steps without one, the try counts as lost.
-    if (probe && !plan.split && !plan.threads_awake && !processor_free()) {
+    if (probe && !plan.split && !plan.threads_awake && !processor_is_free()) {
         probe = false;
         if (++plan.busy_readings >= busy_readings) {
             plan.busy_readings = 0;
@@ -143,40 +137,40 @@ void icn_step(FieldSet& fields, const RunParameters& params, step_threads& plan)
             plan.steps_to_probe = plan.interval;
         }
     }
-    const bool split = plan.split != probe;
+    step_choice choice;
+    choice.probe = probe;
+    choice.split = plan.split != probe;
     // Idle OpenMP threads keep spinning for a while, which on a busy machine takes processor time
     // from this thread: while the steps run on one thread, the threads are let go.
-    if (!split && !plan.split && plan.threads_awake) {
-        release_threads();
-        plan.threads_awake = false;
-    }
+    choice.release = !choice.split && !plan.split && plan.threads_awake;
+    if (choice.release) plan.threads_awake = false;
     // A try of a split step with no threads running first starts them, untimed.
-    const bool warm_up = split && !plan.threads_awake;
-    const std::int64_t start = clock_ns();
-    icn_step_sweep(fields, params, plan.method, split ? plan.threads : 1, part_order::threads);
-    const std::int64_t end = clock_ns();
-    const std::int64_t took = end - start;
-    plan.threads_awake = plan.threads_awake || split;
+    choice.warm_up = choice.split && !plan.threads_awake;
+    plan.threads_awake = plan.threads_awake || choice.split;
+    return choice;
+}
 
+void record_step(step_threads& plan, const step_choice& choice, std::int64_t took,
+                 std::int64_t end) {
     auto lost = [&](std::int64_t loss) {
         plan.interval = std::min(plan.interval * 2, max_interval);
         plan.steps_to_probe = plan.interval;
         plan.earliest_probe_ns =
             end + (std::max<std::int64_t>(loss, 0) + plan.warm_up_loss_ns) * loss_budget;
     };
-    if (warm_up) {
+    if (choice.warm_up) {
         // The try itself comes with the next step; what starting the threads cost counts
         // against it if it loses.
         plan.warm_up_loss_ns = std::max<std::int64_t>(took - plan.one_thread_ns, 0);
         return;
     }
-    (split ? plan.split_ns : plan.one_thread_ns) = took;
+    (choice.split ? plan.split_ns : plan.one_thread_ns) = took;
     --plan.steps_to_probe;
-    if (probe) {
+    if (choice.probe) {
         // The way tried is kept when it is faster by a tenth.
-        const std::int64_t kept = split ? plan.one_thread_ns : plan.split_ns;
+        const std::int64_t kept = choice.split ? plan.one_thread_ns : plan.split_ns;
         if (took * 10 < kept * 9) {
-            plan.split = split;
+            plan.split = choice.split;
             plan.interval = first_interval;
             plan.steps_to_probe = plan.interval;
             plan.split_excess_ns = 0;
@@ -196,6 +190,21 @@ void icn_step(FieldSet& fields, const RunParameters& params, step_threads& plan)
         }
     }
     plan.warm_up_loss_ns = 0;
+}
+
+void icn_step(FieldSet& fields, const RunParameters& params, step_threads& plan) {
+    if (!plan.timed) {
+        icn_step_sweep(fields, params, plan.method, plan.split ? plan.threads : 1,
+                       part_order::threads);
+        return;
+    }
+    const step_choice choice = choose_step(plan, clock_ns(), processor_free);
+    if (choice.release) release_threads();
+    const std::int64_t start = clock_ns();
+    icn_step_sweep(fields, params, plan.method, choice.split ? plan.threads : 1,
+                   part_order::threads);
+    const std::int64_t end = clock_ns();
+    record_step(plan, choice, end - start, end);
 }
 
 int setup_threads(const step_threads& plan) {

@@ -62,6 +62,19 @@ step_threads plan_step_threads(const RunParameters& params);
 // whichever has been faster; updates the plan's timings.
 void icn_step(FieldSet& fields, const RunParameters& params, step_threads& plan);
 
+// The two halves of icn_step's decision, apart so that they can be followed with made-up times.
+// choose_step decides how the step starting at clock reading `now` runs; processor_is_free is
+// asked only when a split is about to be tried. record_step takes what that step took.
+struct step_choice {
+    bool split = false;    // the step is split over the threads
+    bool probe = false;    // it tries the way not taken
+    bool warm_up = false;  // it starts the threads for a try, untimed
+    bool release = false;  // the idle threads are ended before it
+};
+step_choice choose_step(step_threads& plan, std::int64_t now, bool (*processor_is_free)());
+void record_step(step_threads& plan, const step_choice& choice, std::int64_t took,
+                 std::int64_t end);
+
 // The threads for the set-up (initial data, profile at time zero) of a run of this plan: all of
 // them when the grid is large enough (2^17 points) for the set-up to take milliseconds and the
 // kernel showed a free processor when the plan was made, otherwise one.
