@@ -179,7 +179,9 @@ void profile_points(ProfileFiles& files, const char* time_field, const GridFunct
     const auto chunks = static_cast<std::int64_t>((sampled + chunk - 1) / chunk);
     std::exception_ptr failure;
     std::atomic<bool> failed{false};
+#if defined(_OPENMP)
 #pragma omp parallel for ordered schedule(static, 1) num_threads(threads)
+#endif
     for (std::int64_t c = 0; c < chunks; ++c) {
         profile_thread_buffers& own = files.thread_buffers[team_member()];
         const std::size_t first = static_cast<std::size_t>(c) * chunk;
@@ -187,7 +189,9 @@ void profile_points(ProfileFiles& files, const char* time_field, const GridFunct
             point_records(own.xl, own.xtl, time_field, x, phi, first,
                           std::min(first + chunk, sampled));
         }
+#if defined(_OPENMP)
 #pragma omp ordered
+#endif
         {
             if (!failure) {
                 try {
