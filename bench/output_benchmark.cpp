@@ -130,9 +130,9 @@ const bool format_benchmarks_registered = [] {
     return true;
 }();
 
-// One output step of a run with nx = state.range(0) on [-10, 10] with a gaussian phi: the text
-// is written to /dev/null through the profile files' buffers, so the figure is formatting plus
-// the write calls, without the disk.
+// One output step of a run with nx = state.range(0) on [-10, 10] with a gaussian phi, formatted
+// on state.range(1) threads: the text is written to /dev/null through the profile files'
+// buffers, so the figure is formatting plus the write calls, without the disk.
 void write_profile_step(benchmark::State& state) {
     RunParameters params;
     params.nx = static_cast<std::int32_t>(state.range(0));
@@ -164,11 +164,12 @@ void write_profile_step(benchmark::State& state) {
     fs::create_symlink("/dev/null", "phi.xtl");
 
     {
-        ProfileFiles files = open_profile_files();
+        const auto threads = static_cast<int>(state.range(1));
+        ProfileFiles files = open_profile_files(threads);
         double time = 0.0;
         for (auto _ : state) {
             time = time + 0.0005;
-            write_profile(files, time, fields.x, fields.phi);
+            write_profile(files, time, fields.x, fields.phi, threads);
         }
         close_profile_files(files);
     }
@@ -181,6 +182,10 @@ void write_profile_step(benchmark::State& state) {
     release_fields(fields);
 }
 
-BENCHMARK(write_profile_step)->Arg(20000)->Arg(200000)->Unit(benchmark::kMicrosecond);
+BENCHMARK(write_profile_step)
+    ->ArgsProduct({{20000, 200000}, {1, 2}})
+    ->ArgNames({"nx", "threads"})
+    ->Unit(benchmark::kMicrosecond)
+    ->UseRealTime();
 
 }  // namespace

@@ -1,12 +1,16 @@
 // Time step throughput per grid point: the pass-by-pass step, the sweep in every instruction set
-// the processor has, and a copy loop that moves the same 64 bytes per point as a step at least
-// must (read phi, psi, pi, alpha and beta; write phi, psi and pi), which is the floor the
-// sweep is measured against. Counters: per_point (time per point and step) and bytes_per_second
-// (64 bytes per point and step).
+// the processor has, dividing with the divider and (where the processor has the multiply-adds)
+// exactly without it, on one thread and split over two, and a copy loop on one and two threads
+// that moves the same 64 bytes per point as a step at least must (read phi, psi, pi, alpha and
+// beta; write phi, psi and pi), which is the floor the sweep is measured against. Counters:
+// per_point (time per point and step, wall clock) and bytes_per_second (64 bytes per point and
+// step). The threaded cases show what two threads give on an otherwise idle machine; the program
+// itself checks as it runs whether they pay.
 #include <benchmark/benchmark.h>
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "evolution/icn_step.hpp"
@@ -84,12 +88,15 @@ void step_passes(benchmark::State& state) {
     run_steps(state, icn_step_passes);
 }
 
-void step_sweep(benchmark::State& state, sweep_isa isa) {
-    run_steps(state, [isa](FieldSet& f, const RunParameters& p) { icn_step_sweep(f, p, isa); });
+void step_sweep(benchmark::State& state, sweep_method method, int threads) {
+    run_steps(state, [method, threads](FieldSet& f, const RunParameters& p) {
+        icn_step_sweep(f, p, method, threads, part_order::threads);
+    });
 }
 
-// Reads phi, psi, pi, alpha and beta and writes phi, psi and pi in place, once per point.
-void copy_loop(benchmark::State& state) {
+// Reads phi, psi, pi, alpha and beta and writes phi, psi and pi in place, once per point, split
+// into one contiguous range per thread.
+void copy_loop(benchmark::State& state, int threads) {
     const auto nx = static_cast<std::int32_t>(state.range(0));
     bench_run run(nx);
     double* phi = run.fields.phi.data();
@@ -99,6 +106,9 @@ void copy_loop(benchmark::State& state) {
     const double* beta = run.fields.beta.data();
     const std::size_t n = run.fields.phi.size();
     for (auto _ : state) {
+#if defined(_OPENMP)
+#pragma omp parallel for num_threads(threads) schedule(static)
+#endif
         for (std::size_t k = 0; k < n; ++k) {
             const double phi_k = phi[k];
             phi[k] = psi[k];
@@ -114,23 +124,40 @@ const std::vector<std::int64_t> sizes = {1000, 10000, 100000, 1000000, 10000000}
 
 BENCHMARK(step_passes)->ArgsProduct({sizes})->ArgName("nx");
 
-// The sweep once for every instruction set this processor has, named after it.
+// The sweep for every instruction set this processor has and both ways of dividing, on one
+// thread and on two, named after them; the copy loop on one and two threads.
 const bool sweeps_registered = [] {
     const struct {
         sweep_isa isa;
         const char* name;
-    } isas[] = {{sweep_isa::sse2, "step_sweep_sse2"},
-                {sweep_isa::avx2, "step_sweep_avx2"},
-                {sweep_isa::avx512, "step_sweep_avx512"}};
-    for (const auto& entry : isas) {
-        if (!sweep_isa_supported(entry.isa)) continue;
-        benchmark::RegisterBenchmark(entry.name, step_sweep, entry.isa)
+    } isas[] = {
+        {sweep_isa::sse2, "sse2"}, {sweep_isa::avx2, "avx2"}, {sweep_isa::avx512, "avx512"}};
+    const struct {
+        sweep_division division;
+        const char* name;
+    } divisions[] = {{sweep_division::divider, ""}, {sweep_division::multiply_add, "_exact"}};
+    for (int threads : {1, 2}) {
+        for (const auto& isa : isas) {
+            for (const auto& division : divisions) {
+                const sweep_method method{isa.isa, division.division};
+                if (!sweep_method_supported(method)) continue;
+                const std::string name = std::string("step_sweep_") + isa.name + division.name +
+                                         "/threads:" + std::to_string(threads);
+                benchmark::RegisterBenchmark(name.c_str(), step_sweep, method, threads)
+                    ->ArgsProduct({sizes})
+                    ->ArgName("nx")
+                    ->UseRealTime();
+            }
+        }
+    }
+    for (int threads : {1, 2}) {
+        const std::string name = "copy_loop/threads:" + std::to_string(threads);
+        benchmark::RegisterBenchmark(name.c_str(), copy_loop, threads)
             ->ArgsProduct({sizes})
-            ->ArgName("nx");
+            ->ArgName("nx")
+            ->UseRealTime();
     }
     return true;
 }();
-
-BENCHMARK(copy_loop)->ArgsProduct({sizes})->ArgName("nx");
 
 }  // namespace

@@ -11,4 +11,6 @@
 //            = 0.25*tanh(10*x(i)) + 0.75            any other lapsetype
 //   beta(i)  = 0, 0.5, 1, 1.2 or x(i)               shifttype 0, 1, 2, 3 or 4
 // Any other shifttype leaves beta as created: zero, so it acts as a zero shift.
-void set_initial_data(const RunParameters& params, FieldSet& fields);
+// With threads above 1 (and OpenMP) the points are handed out in chunks over that many threads,
+// which also spreads the first touch of the pages; every point gets the same doubles.
+void set_initial_data(const RunParameters& params, FieldSet& fields, int threads = 1);

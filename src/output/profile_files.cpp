@@ -3,11 +3,19 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
+#include <exception>
 #include <string>
 #include <utility>
+
+#if defined(_OPENMP)
+#include <omp.h>
+#endif
 
 #include "common/run_failure.hpp"
 #include "output/format_sci.hpp"
@@ -15,6 +23,15 @@
 namespace {
 
 constexpr std::size_t buffer_size = std::size_t{1} << 18;
+
+// Sampled points formatted by one thread in one round: their records (at most 33 bytes in
+// phi.xl, 50 in phi.xtl) fit a buffer.
+constexpr std::size_t chunk_points = 4096;
+constexpr int max_threads = 16;
+
+// Fewer sampled points than this are formatted on one thread: the threads would cost more than
+// they save.
+constexpr std::size_t min_threaded_points = 2048;
 
 [[noreturn]] void fail_file(const profile_file& file, const char* action, int error) {
     throw run_failure{exit_output, std::string("wave1d: cannot ") + action + " " + file.name +
@@ -113,45 +130,129 @@ double written_value(double phi) {
     return above_floor(phi) ? phi : 0.0;
 }
 
+// Which thread of the parallel region this is.
+#if defined(_OPENMP)
+int team_member() {
+    return omp_get_thread_num();
+}
+#else
+int team_member() {
+    return 0;
+}
+#endif
+
+// Appends whole records, already formatted, to the file's buffer.
+void append_records(profile_file& file, const profile_file& records) {
+    std::memcpy(reserve(file, records.used), records.buffer.get(), records.used);
+    file.used += records.used;
+}
+
+// The point records of the sampled points first..last-1 (the point k*profile_stride for each k),
+// to xl and, with a time field, to xtl.
+void point_records(profile_file& xl, profile_file& xtl, const char* time_field,
+                   const GridFunction& x, const GridFunction& phi, std::size_t first,
+                   std::size_t last) {
+    for (std::size_t k = first; k < last; ++k) {
+        const std::size_t i = k * profile_stride;
+        const double value = phi.data()[i];
+        const char* fields = xl_record(xl, x.data()[i], written_value(value));
+        if (time_field != nullptr) xtl_record(xtl, time_field, fields, above_floor(value));
+    }
+}
+
+// The point records of a whole profile. On several threads, in chunks of consecutive points
+// handed out in turn: each thread formats a chunk into its own buffers, then appends them to the
+// files when every chunk before it has been appended (an ordered region), and goes on with its
+// next chunk while the next thread appends. So one thread's write calls overlap the others'
+// formatting. A failed write stops the appends and is thrown after the threads have joined.
+void profile_points(ProfileFiles& files, const char* time_field, const GridFunction& x,
+                    const GridFunction& phi, int threads) {
+    const std::size_t sampled = (phi.size() + profile_stride - 1) / profile_stride;
+    threads = std::min(threads, files.threads);
+    if (threads <= 1 || sampled < min_threaded_points) {
+        point_records(files.xl, files.xtl, time_field, x, phi, 0, sampled);
+        return;
+    }
+    // About four chunks a thread, for the overlap, each within a buffer.
+    const auto team = static_cast<std::size_t>(threads);
+    const std::size_t chunk = std::min(chunk_points, (sampled + 4 * team - 1) / (4 * team));
+    const auto chunks = static_cast<std::int64_t>((sampled + chunk - 1) / chunk);
+    std::exception_ptr failure;
+    std::atomic<bool> failed{false};
+#if defined(_OPENMP)
+#pragma omp parallel for ordered schedule(static, 1) num_threads(threads)
+#endif
+    for (std::int64_t c = 0; c < chunks; ++c) {
+        profile_thread_buffers& own = files.thread_buffers[team_member()];
+        const std::size_t first = static_cast<std::size_t>(c) * chunk;
+        if (!failed.load(std::memory_order_relaxed)) {
+            point_records(own.xl, own.xtl, time_field, x, phi, first,
+                          std::min(first + chunk, sampled));
+        }
+#if defined(_OPENMP)
+#pragma omp ordered
+#endif
+        {
+            if (!failure) {
+                try {
+                    append_records(files.xl, own.xl);
+                    append_records(files.xtl, own.xtl);
+                } catch (...) {
+                    failure = std::current_exception();
+                    failed.store(true, std::memory_order_relaxed);
+                }
+            }
+            own.xl.used = 0;
+            own.xtl.used = 0;
+        }
+    }
+    if (failure) std::rethrow_exception(failure);
+}
+
 }  // namespace
 
 ProfileFiles::ProfileFiles(ProfileFiles&& other) noexcept
-    : xl(std::exchange(other.xl, profile_file{})), xtl(std::exchange(other.xtl, profile_file{})) {}
+    : xl(std::exchange(other.xl, profile_file{})),
+      xtl(std::exchange(other.xtl, profile_file{})),
+      thread_buffers(std::move(other.thread_buffers)),
+      threads(std::exchange(other.threads, 1)) {}
 
 ProfileFiles::~ProfileFiles() {
     close_one(xl, false);
     close_one(xtl, false);
 }
 
-ProfileFiles open_profile_files() {
+ProfileFiles open_profile_files(int threads) {
     ProfileFiles files;
     open_one(files.xl, "phi.xl");
     open_one(files.xtl, "phi.xtl");
+    files.threads = std::clamp(threads, 1, max_threads);
+    if (files.threads > 1) {
+        files.thread_buffers = std::make_unique<profile_thread_buffers[]>(files.threads);
+        for (int t = 0; t < files.threads; ++t) {
+            files.thread_buffers[t].xl.buffer = std::make_unique<char[]>(buffer_size);
+            files.thread_buffers[t].xtl.buffer = std::make_unique<char[]>(buffer_size);
+        }
+    }
     return files;
 }
 
 void write_initial_profile(ProfileFiles& files, double time, const GridFunction& x,
-                           const GridFunction& phi) {
+                           const GridFunction& phi, int threads) {
     time_line(files.xl, time);
-    for (std::size_t i = 0; i < phi.size(); i += profile_stride) {
-        xl_record(files.xl, x.data()[i], written_value(phi.data()[i]));
-    }
+    profile_points(files, nullptr, x, phi, threads);
     empty_line(files.xl);
     empty_line(files.xl);
 }
 
 // Each field is formatted once: the time field once per step, x and phi once per point; the
 // xtl record copies them.
-void write_profile(ProfileFiles& files, double time, const GridFunction& x,
-                   const GridFunction& phi) {
+void write_profile(ProfileFiles& files, double time, const GridFunction& x, const GridFunction& phi,
+                   int threads) {
     time_line(files.xl, time);
     char time_field[16];
     format_sci_into(time_field, time, 16, 8);
-    for (std::size_t i = 0; i < phi.size(); i += profile_stride) {
-        const double value = phi.data()[i];
-        const char* fields = xl_record(files.xl, x.data()[i], written_value(value));
-        xtl_record(files.xtl, time_field, fields, above_floor(value));
-    }
+    profile_points(files, time_field, x, phi, threads);
     empty_line(files.xl);
     empty_line(files.xl);
     empty_line(files.xtl);

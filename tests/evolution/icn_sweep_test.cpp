@@ -23,14 +23,26 @@ std::vector<sweep_isa> supported_isas() {
     return isas;
 }
 
-std::string isa_name(sweep_isa isa) {
-    switch (isa) {
+// Every instruction set the processor has, with each way of dividing it has.
+std::vector<sweep_method> supported_methods() {
+    std::vector<sweep_method> methods;
+    for (sweep_isa isa : supported_isas()) {
+        for (sweep_division division : {sweep_division::divider, sweep_division::multiply_add}) {
+            if (sweep_method_supported({isa, division})) methods.push_back({isa, division});
+        }
+    }
+    return methods;
+}
+
+std::string method_name(const sweep_method& method) {
+    const char* division = method.division == sweep_division::divider ? "" : ", exact division";
+    switch (method.isa) {
         case sweep_isa::avx512:
-            return "avx512";
+            return std::string("avx512") + division;
         case sweep_isa::avx2:
-            return "avx2";
+            return std::string("avx2") + division;
         default:
-            return "sse2";
+            return std::string("sse2") + division;
     }
 }
 
@@ -96,12 +108,13 @@ struct twin_runs {
         copy_values(passes.beta, sweep.beta);
     }
 
-    // Steps both copies `steps` times, checking after every step that phi, psi and pi agree at
-    // every point.
-    void expect_same_steps(int steps, sweep_isa isa, bool nan_equal = false) {
+    // Steps both copies `steps` times, the sweep with the given method split into `parts` run in
+    // the given order, checking after every step that phi, psi and pi agree at every point.
+    void expect_same_steps(int steps, const sweep_method& method, int parts = 1,
+                           part_order order = part_order::in_order, bool nan_equal = false) {
         for (int step = 1; step <= steps; ++step) {
             icn_step_passes(passes, params);
-            icn_step_sweep(sweep, params, isa);
+            icn_step_sweep(sweep, params, method, parts, order);
             const char* names[] = {"phi", "psi", "pi"};
             const GridFunction* a[] = {&passes.phi, &passes.psi, &passes.pi};
             const GridFunction* b[] = {&sweep.phi, &sweep.psi, &sweep.pi};
@@ -111,7 +124,9 @@ struct twin_runs {
                     ADD_FAILURE() << names[field] << "(" << k << ") differs after step " << step
                                   << ": " << a[field]->data()[k] << " by the passes, "
                                   << b[field]->data()[k] << " by the sweep; nx " << params.nx
-                                  << ", boundtype " << params.boundtype << ", " << isa_name(isa);
+                                  << ", boundtype " << params.boundtype << ", "
+                                  << method_name(method) << ", " << parts << " parts"
+                                  << (order == part_order::reverse ? " last to first" : "");
                     return;
                 }
             }
@@ -125,24 +140,24 @@ const std::int32_t boundtypes[] = {1, 2, 0, 3, -1};
 // conditions skipped below their smallest nx, and the first few middles of one or two blocks.
 TEST(IcnSweep, MatchesThePassesBitForBitOnEverySmallGrid) {
     ASSERT_TRUE(sweep_isa_supported(sweep_isa::sse2)) << "the baseline must always run";
-    for (sweep_isa isa : supported_isas()) {
+    for (const sweep_method& method : supported_methods()) {
         for (std::int32_t boundtype : boundtypes) {
             for (std::int32_t nx = -1; nx <= 40; ++nx) {
                 twin_runs runs(nx, boundtype,
                                1000u * static_cast<std::uint64_t>(nx + 1) +
                                    static_cast<std::uint64_t>(boundtype + 1));
-                runs.expect_same_steps(40, isa);
+                runs.expect_same_steps(40, method);
             }
         }
     }
 }
 
 TEST(IcnSweep, MatchesThePassesBitForBitOnLargeGrids) {
-    for (sweep_isa isa : supported_isas()) {
+    for (const sweep_method& method : supported_methods()) {
         for (std::int32_t boundtype : boundtypes) {
             for (std::int32_t nx : {1000, 4097, 100003}) {
                 twin_runs runs(nx, boundtype, static_cast<std::uint64_t>(nx) + 7u);
-                runs.expect_same_steps(nx > 10000 ? 3 : 25, isa);
+                runs.expect_same_steps(nx > 10000 ? 3 : 25, method);
             }
         }
     }
@@ -150,12 +165,80 @@ TEST(IcnSweep, MatchesThePassesBitForBitOnLargeGrids) {
 
 // dx = 0 makes every difference infinite or NaN; every NaN must arise where the passes get one.
 TEST(IcnSweep, CarriesInfinitiesAndNaNsLikeThePasses) {
-    for (sweep_isa isa : supported_isas()) {
+    for (const sweep_method& method : supported_methods()) {
         for (std::int32_t boundtype : boundtypes) {
             for (std::int32_t nx : {5, 37, 200}) {
                 twin_runs runs(nx, boundtype, 99u);
                 runs.params.dx = 0.0;
-                runs.expect_same_steps(3, isa, true);
+                runs.expect_same_steps(3, method, 2, part_order::in_order, true);
+            }
+        }
+    }
+}
+
+// The parts of a split step run one after another, first to last and last to first, with the
+// scratch arrays full of NaN: a part that read a value another part writes, or a gap point
+// evaluated from anything but the start-of-step state, would change a result in one of the two
+// orders. Two to five parts, with gaps of one or two blocks.
+TEST(IcnSweep, SplitPartsInEitherOrderMatchThePasses) {
+    for (const sweep_method& method : supported_methods()) {
+        for (std::int32_t boundtype : boundtypes) {
+            for (std::int32_t nx : {70, 1001}) {
+                for (int parts = 2; parts <= 5; ++parts) {
+                    for (part_order order : {part_order::in_order, part_order::reverse}) {
+                        twin_runs runs(nx, boundtype, static_cast<std::uint64_t>(nx + parts));
+                        runs.expect_same_steps(8, method, parts, order);
+                    }
+                }
+            }
+        }
+    }
+}
+
+TEST(IcnSweep, SplitPartsOnThreadsMatchThePasses) {
+    for (const sweep_method& method : supported_methods()) {
+        for (int parts : {2, 3}) {
+            twin_runs runs(20000, 1, static_cast<std::uint64_t>(parts));
+            runs.expect_same_steps(5, method, parts, part_order::threads);
+        }
+    }
+}
+
+// The exact division on fields holding zeros of both signs, subnormals, values next to the ends
+// of its safe range, huge values, infinities and NaN, with dx negative, at the ends of its range
+// and beyond them: every vector with a numerator it cannot divide exactly takes the divider.
+TEST(IcnSweep, ExactDivisionCarriesEveryClassOfValueLikeThePasses) {
+    const double specials[] = {0.0,
+                               -0.0,
+                               0x1p-1070,
+                               -0x1p-1040,
+                               0x1p-899,
+                               -0x1p-901,
+                               0x1p899,
+                               -0x1p901,
+                               1e300,
+                               std::numeric_limits<double>::infinity(),
+                               std::numeric_limits<double>::quiet_NaN()};
+    for (const sweep_method& method : supported_methods()) {
+        for (double dx : {0.25, -0.5, -0x1p-100, 0x1p100, 0x1p-110, -0x1p110}) {
+            for (std::int32_t boundtype : {1, 2, 0}) {
+                twin_runs runs(300, boundtype, 3u);
+                runs.params.dx = dx;
+                runs.params.dt = std::fabs(dx) * 0.25;
+                std::mt19937_64 random(17);
+                for (GridFunction* g : {&runs.passes.psi, &runs.passes.pi, &runs.passes.beta}) {
+                    for (std::size_t k = 0; k < g->size(); ++k) {
+                        const std::uint64_t r = random();
+                        // Mostly zeros, with the other classes sparse enough to leave whole
+                        // vectors of ordinary values and of zeros.
+                        if (r % 8 < 3) g->data()[k] = r % 2 ? 0.0 : -0.0;
+                        if (r % 64 == 3) g->data()[k] = specials[(r >> 8) % std::size(specials)];
+                    }
+                }
+                copy_values(runs.passes.psi, runs.sweep.psi);
+                copy_values(runs.passes.pi, runs.sweep.pi);
+                copy_values(runs.passes.beta, runs.sweep.beta);
+                runs.expect_same_steps(3, method, 1, part_order::in_order, true);
             }
         }
     }

@@ -251,4 +251,63 @@ TEST(Program, OutputThatCannotBeWrittenNeverPassesForSuccess) {
     }
 }
 
+// Threads never change a byte. OMP_DYNAMIC=false makes the run split every step, set-up and
+// profile over all its threads instead of deciding by timing, so that the threaded paths surely
+// run: grids with more than one round of 4096 sampled points per thread, every boundary type.
+TEST(Program, SameBytesOnOneTwoAndThreeThreads) {
+    for (const char* boundtype : {"1", "2", "0"}) {
+        input in;
+        in.xmin = "-10";
+        in.xmax = "10";
+        in.nx = "40003";
+        in.nt = "12";
+        in.boundtype = boundtype;
+        in.width = "1";
+        in.every_1D = "3";
+        in.lapsetype = "1";
+        in.shifttype = "4";
+        std::string reference[3];
+        for (const char* threads : {"1", "2", "3"}) {
+            temp_dir dir;
+            run_options options;
+            options.environment = {{"OMP_NUM_THREADS", threads}, {"OMP_DYNAMIC", "false"}};
+            const run_result r = run_program(dir.path, in.text(), options);
+            ASSERT_EQ(r.exit_status, 0) << r.err;
+            const std::string got[3] = {r.out, read_file(dir.path / "phi.xl"),
+                                        read_file(dir.path / "phi.xtl")};
+            for (int k = 0; k < 3; ++k) {
+                if (std::string(threads) == "1") {
+                    reference[k] = got[k];
+                } else {
+                    EXPECT_TRUE(got[k] == reference[k])
+                        << (k == 0   ? "console"
+                            : k == 1 ? "phi.xl"
+                                     : "phi.xtl")
+                        << " differs with " << threads << " threads, boundtype " << boundtype;
+                }
+            }
+        }
+    }
+}
+
+// A profile file that fills up while its records are formatted on several threads ends the run
+// with the message and status of any failed write.
+TEST(Program, FailedWriteOfAThreadedProfileIsReported) {
+    input in;
+    in.nx = "40000";
+    in.nt = "2";
+    in.every_1D = "1";
+    for (const char* name : {"phi.xl", "phi.xtl"}) {
+        temp_dir dir;
+        fs::create_symlink("/dev/full", dir.path / name);
+        run_options options;
+        options.environment = {{"OMP_NUM_THREADS", "2"}, {"OMP_DYNAMIC", "false"}};
+        const run_result r = run_program(dir.path, in.text(), options);
+        EXPECT_EQ(r.exit_status, 4) << name;
+        EXPECT_NE(r.err.find(std::string("cannot write ") + name + ": No space left on device"),
+                  std::string::npos)
+            << r.err;
+    }
+}
+
 }  // namespace

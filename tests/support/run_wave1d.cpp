@@ -11,6 +11,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <thread>
+#include <vector>
 
 namespace fs = std::filesystem;
 
@@ -40,6 +41,25 @@ run_result run_program(const fs::path& dir, const std::string& input, const run_
     for (const auto& argument : options.arguments)
         argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
+    // The child's environment, prepared before the fork: the test's own with the options'
+    // variables replacing any of the same name.
+    std::vector<std::string> settings;
+    for (const auto& [name, value] : options.environment) {
+        settings.push_back(name + "=" + value);
+    }
+    std::vector<char*> environment;
+    for (char** e = environ; *e != nullptr; ++e) {
+        const std::string entry = *e;
+        bool replaced = false;
+        for (const auto& [name, value] : options.environment) {
+            replaced = replaced || entry.rfind(name + "=", 0) == 0;
+        }
+        if (!replaced) environment.push_back(*e);
+    }
+    for (std::string& setting : settings) {
+        environment.push_back(setting.data());
+    }
+    environment.push_back(nullptr);
 
     const pid_t child = fork();
     if (child < 0) throw std::runtime_error("fork failed");
@@ -64,7 +84,7 @@ run_result run_program(const fs::path& dir, const std::string& input, const run_
             const rlimit limit{*options.address_space_limit, *options.address_space_limit};
             if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(126);
         }
-        execv(WAVE1D_EXECUTABLE, argv.data());
+        execve(WAVE1D_EXECUTABLE, argv.data(), environment.data());
         _exit(127);
     }
 

@@ -6,6 +6,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 // A fresh directory under the system's temporary folder, removed with everything in it.
@@ -31,6 +32,8 @@ struct run_options {
     std::string stdin_path;
     // Called with the child's process id once it has started, before it is waited for.
     std::function<void(pid_t)> while_running;
+    // Environment variables set for the child (name, value), on top of the test's own.
+    std::vector<std::pair<std::string, std::string>> environment;
 };
 
 struct run_result {
