@@ -214,3 +214,7 @@ int setup_threads(const step_threads& plan) {
 int output_threads(const step_threads& plan) {
     return plan.split ? plan.threads : 1;
 }
+
+int most_output_threads(const step_threads& plan) {
+    return plan.timed || plan.split ? plan.threads : 1;
+}

@@ -82,3 +82,7 @@ int setup_threads(const step_threads& plan);
 
 // The threads for formatting a profile now: those of the steps.
 int output_threads(const step_threads& plan);
+
+// The most threads that any profile of the run may be formatted on, for which the profile files
+// prepare their buffers at start-up: all of them whenever the steps may be split.
+int most_output_threads(const step_threads& plan);

@@ -47,7 +47,7 @@ void run_wave1d(std::istream& in, std::FILE* out, std::FILE* err) {
     warn_if_phi_not_finite(watch, 0.0, fields.phi, out, err);
 
     interrupt_guard interrupts;
-    ProfileFiles files = open_profile_files(setup_threads(threads));
+    ProfileFiles files = open_profile_files(most_output_threads(threads));
     record_interrupts(interrupts);
     double time = 0.0;
     write_initial_profile(files, time, fields.x, fields.phi, setup_threads(threads));
