@@ -7,7 +7,7 @@ namespace {
 
 // Points handed to a thread at a time: large enough to make the hand-out cheap, small enough
 // that a thread slowed by another process takes fewer of them.
-constexpr std::int32_t chunk_points = 16384;
+constexpr std::int32_t setup_chunk_points = 16384;
 
 // The initial data of the points first..last.
 void set_points(const RunParameters& params, FieldSet& fields, std::int32_t first,
@@ -74,16 +74,16 @@ void set_points(const RunParameters& params, FieldSet& fields, std::int32_t firs
 
 void set_initial_data(const RunParameters& params, FieldSet& fields, int threads) {
     const std::int32_t nx = params.nx;
-    if (threads <= 1 || nx < chunk_points) {
+    if (threads <= 1 || nx < setup_chunk_points) {
         set_points(params, fields, 0, nx);
         return;
     }
-    const std::int32_t chunks = nx / chunk_points + 1;
+    const std::int32_t chunks = nx / setup_chunk_points + 1;
 #if defined(_OPENMP)
 #pragma omp parallel for num_threads(threads) schedule(dynamic, 1)
 #endif
     for (std::int32_t c = 0; c < chunks; ++c) {
-        const std::int32_t first = c * chunk_points;
-        set_points(params, fields, first, c + 1 == chunks ? nx : first + chunk_points - 1);
+        const std::int32_t first = c * setup_chunk_points;
+        set_points(params, fields, first, c + 1 == chunks ? nx : first + setup_chunk_points - 1);
     }
 }

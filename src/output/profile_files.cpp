@@ -26,14 +26,14 @@ constexpr std::size_t buffer_size = std::size_t{1} << 18;
 
 // Sampled points formatted by one thread in one round: their records (at most 33 bytes in
 // phi.xl, 50 in phi.xtl) fit a buffer.
-constexpr std::size_t chunk_points = 4096;
+constexpr std::size_t sampled_points_per_round = 4096;
 constexpr int max_threads = 16;
 
 // Fewer sampled points than this are formatted on one thread: the threads would cost more than
 // they save.
 constexpr std::size_t min_threaded_points = 2048;
 
-[[noreturn]] void fail_file(const profile_file& file, const char* action, int error) {
+[[noreturn]] void fail_file(const buffered_file& file, const char* action, int error) {
     throw run_failure{exit_output, std::string("wave1d: cannot ") + action + " " + file.name +
                                        ": " + std::strerror(error != 0 ? error : EIO)};
 }
@@ -54,7 +54,7 @@ int write_all(int fd, const char* data, std::size_t size) {
     return 0;
 }
 
-void flush_buffer(profile_file& file) {
+void flush_buffer(buffered_file& file) {
     const std::size_t used = std::exchange(file.used, 0);
     if (const int error = write_all(file.fd, file.buffer.get(), used)) {
         fail_file(file, "write", error);
@@ -62,19 +62,19 @@ void flush_buffer(profile_file& file) {
 }
 
 // Room for size more bytes at the end of the buffer.
-char* reserve(profile_file& file, std::size_t size) {
+char* reserve(buffered_file& file, std::size_t size) {
     if (buffer_size - file.used < size) flush_buffer(file);
     return file.buffer.get() + file.used;
 }
 
-void open_one(profile_file& file, const char* name) {
+void open_one(buffered_file& file, const char* name) {
     file.name = name;
     file.fd = ::open(name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (file.fd < 0) fail_file(file, "create", errno);
     file.buffer = std::make_unique<char[]>(buffer_size);
 }
 
-void close_one(profile_file& file, bool checked) {
+void close_one(buffered_file& file, bool checked) {
     if (file.fd < 0) return;
     int error = write_all(file.fd, file.buffer.get(), std::exchange(file.used, 0));
     if (::close(file.fd) != 0 && error == 0 && errno != EINTR) error = errno;
@@ -82,13 +82,13 @@ void close_one(profile_file& file, bool checked) {
     if (checked && error != 0) fail_file(file, "write", error);
 }
 
-void empty_line(profile_file& file) {
+void empty_line(buffered_file& file) {
     char* p = reserve(file, 1);
     *p = '\n';
     file.used += 1;
 }
 
-void time_line(profile_file& file, double time) {
+void time_line(buffered_file& file, double time) {
     char* p = reserve(file, 23);
     std::memcpy(p, "#Time = ", 8);
     format_sci_into(p + 8, time, 14, 6);
@@ -100,7 +100,7 @@ void time_line(profile_file& file, double time) {
 constexpr std::size_t point_fields = 2 * 16;
 
 // An xl point record; returns where its two fields start, for the xtl record to copy.
-const char* xl_record(profile_file& file, double x, double v) {
+const char* xl_record(buffered_file& file, double x, double v) {
     char* p = reserve(file, point_fields + 1);
     format_sci_into(p, x, 16, 8);
     format_sci_into(p + 16, v, 16, 8);
@@ -111,7 +111,7 @@ const char* xl_record(profile_file& file, double x, double v) {
 
 // An xtl point record from the time field and the fields of the xl record just written, with
 // the empty line that follows a point written with its own value.
-void xtl_record(profile_file& file, const char* time_field, const char* fields, bool empty_after) {
+void xtl_record(buffered_file& file, const char* time_field, const char* fields, bool empty_after) {
     char* p = reserve(file, 16 + point_fields + 2);
     std::memcpy(p, time_field, 16);
     std::memcpy(p + 16, fields, point_fields);
@@ -142,14 +142,14 @@ int team_member() {
 #endif
 
 // Appends whole records, already formatted, to the file's buffer.
-void append_records(profile_file& file, const profile_file& records) {
+void append_records(buffered_file& file, const buffered_file& records) {
     std::memcpy(reserve(file, records.used), records.buffer.get(), records.used);
     file.used += records.used;
 }
 
 // The point records of the sampled points first..last-1 (the point k*profile_stride for each k),
 // to xl and, with a time field, to xtl.
-void point_records(profile_file& xl, profile_file& xtl, const char* time_field,
+void point_records(buffered_file& xl, buffered_file& xtl, const char* time_field,
                    const GridFunction& x, const GridFunction& phi, std::size_t first,
                    std::size_t last) {
     for (std::size_t k = first; k < last; ++k) {
@@ -175,7 +175,7 @@ void profile_points(ProfileFiles& files, const char* time_field, const GridFunct
     }
     // About four chunks a thread, for the overlap, each within a buffer.
     const auto team = static_cast<std::size_t>(threads);
-    const std::size_t chunk = std::min(chunk_points, (sampled + 4 * team - 1) / (4 * team));
+    const std::size_t chunk = std::min(sampled_points_per_round, (sampled + 4 * team - 1) / (4 * team));
     const auto chunks = static_cast<std::int64_t>((sampled + chunk - 1) / chunk);
     std::exception_ptr failure;
     std::atomic<bool> failed{false};
@@ -212,8 +212,8 @@ void profile_points(ProfileFiles& files, const char* time_field, const GridFunct
 }  // namespace
 
 ProfileFiles::ProfileFiles(ProfileFiles&& other) noexcept
-    : xl(std::exchange(other.xl, profile_file{})),
-      xtl(std::exchange(other.xtl, profile_file{})),
+    : xl(std::exchange(other.xl, buffered_file{})),
+      xtl(std::exchange(other.xtl, buffered_file{})),
       thread_buffers(std::move(other.thread_buffers)),
       threads(std::exchange(other.threads, 1)) {}
 

@@ -12,7 +12,7 @@ inline constexpr std::size_t profile_stride = 4;
 inline constexpr double phi_floor = 1e-50;
 
 // One profile file, open for writing from its start, with the buffer its records go through.
-struct profile_file {
+struct buffered_file {
     const char* name = nullptr;
     int fd = -1;
     std::unique_ptr<char[]> buffer;
@@ -22,8 +22,8 @@ struct profile_file {
 // The buffers one thread formats records into; a cache line of its own, since the thread updates
 // their fill counts with every record.
 struct alignas(64) profile_thread_buffers {
-    profile_file xl;
-    profile_file xtl;
+    buffered_file xl;
+    buffered_file xtl;
 };
 
 // "phi.xl" (blocks of x and phi, one per output time, time zero included) and "phi.xtl" (rows
@@ -31,8 +31,8 @@ struct alignas(64) profile_thread_buffers {
 // the end of the run. Whatever is still buffered when it is destroyed is written out, without
 // checking; close_profile_files is the checked way to end.
 struct ProfileFiles {
-    profile_file xl;
-    profile_file xtl;
+    buffered_file xl;
+    buffered_file xtl;
     // With several threads: a buffer pair per thread, each without a file, into which a thread
     // formats the records of its share of a profile before they go to the files in order.
     std::unique_ptr<profile_thread_buffers[]> thread_buffers;
