@@ -1,6 +1,7 @@
-// Time step throughput per grid point: the pass-by-pass step, the sweep in every instruction set
-// the processor has, dividing with the divider and (where the processor has the multiply-adds)
-// exactly without it, on one thread and split over two, and a copy loop on one and two threads
+// Time step throughput per grid point: the pass-by-pass step, the sweep with every kernel the
+// processor has (each instruction set, dividing with the divider and, where the processor has
+// the multiply-adds, exactly without it in the first iteration or in all three), on one thread
+// and split over two, and a copy loop on one and two threads
 // that moves the same 64 bytes per point as a step at least must (read phi, psi, pi, alpha and
 // beta; write phi, psi and pi), which is the floor the sweep is measured against. Counters:
 // per_point (time per point and step, wall clock) and bytes_per_second (64 bytes per point and
@@ -124,30 +125,27 @@ const std::vector<std::int64_t> sizes = {1000, 10000, 100000, 1000000, 10000000}
 
 BENCHMARK(step_passes)->ArgsProduct({sizes})->ArgName("nx");
 
-// The sweep for every instruction set this processor has and both ways of dividing, on one
-// thread and on two, named after them; the copy loop on one and two threads.
+// The sweep for every kernel this processor has (each instruction set with each way of dividing,
+// the candidates of the program's step plan), on one thread and on two, named after them as
+// WAVE1D_STEP names them; the copy loop on one and two threads.
 const bool sweeps_registered = [] {
-    const struct {
-        sweep_isa isa;
-        const char* name;
-    } isas[] = {
-        {sweep_isa::sse2, "sse2"}, {sweep_isa::avx2, "avx2"}, {sweep_isa::avx512, "avx512"}};
-    const struct {
-        sweep_division division;
-        const char* name;
-    } divisions[] = {{sweep_division::divider, ""}, {sweep_division::multiply_add, "_exact"}};
+    sweep_method methods[max_sweep_methods];
+    const int count = supported_sweep_methods(methods);
     for (int threads : {1, 2}) {
-        for (const auto& isa : isas) {
-            for (const auto& division : divisions) {
-                const sweep_method method{isa.isa, division.division};
-                if (!sweep_method_supported(method)) continue;
-                const std::string name = std::string("step_sweep_") + isa.name + division.name +
-                                         "/threads:" + std::to_string(threads);
-                benchmark::RegisterBenchmark(name.c_str(), step_sweep, method, threads)
-                    ->ArgsProduct({sizes})
-                    ->ArgName("nx")
-                    ->UseRealTime();
-            }
+        for (int k = 0; k < count; ++k) {
+            const sweep_method method = methods[k];
+            const char* isa = method.isa == sweep_isa::avx512 ? "avx512"
+                              : method.isa == sweep_isa::avx2 ? "avx2"
+                                                              : "sse2";
+            const char* division = method.division == sweep_division::divider ? "divider"
+                                   : method.division == sweep_division::first ? "first"
+                                                                              : "all";
+            const std::string name = std::string("step_sweep_") + isa + ":" + division +
+                                     "/threads:" + std::to_string(threads);
+            benchmark::RegisterBenchmark(name.c_str(), step_sweep, method, threads)
+                ->ArgsProduct({sizes})
+                ->ArgName("nx")
+                ->UseRealTime();
         }
     }
     for (int threads : {1, 2}) {

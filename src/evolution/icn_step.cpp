@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "evolution/boundary_conditions.hpp"
+#include "evolution/icn_sweep.hpp"
 #include "evolution/point_formulas.hpp"
 #include "evolution/right_hand_sides.hpp"
 
@@ -46,4 +47,8 @@ void icn_step_passes(FieldSet& fields, const RunParameters& params) {
     icn_iteration(fields, params, params.dt * 0.5);
     icn_iteration(fields, params, params.dt * 0.5);
     icn_iteration(fields, params, params.dt);
+}
+
+void icn_step(FieldSet& fields, const RunParameters& params) {
+    icn_step_sweep(fields, params, widest_sweep_method());
 }

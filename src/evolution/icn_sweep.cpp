@@ -6,13 +6,13 @@
 #pragma GCC diagnostic ignored "-Wpsabi"
 
 #include <algorithm>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <utility>
 
 #include "evolution/boundary_conditions.hpp"
-#include "evolution/icn_step.hpp"
 #include "evolution/point_formulas.hpp"
 
 namespace {
@@ -70,13 +70,22 @@ step_levels start_levels(FieldSet& f, const RunParameters& params) {
     s.phi = f.phi.data();
     s.psi_level[0] = f.psi.data();
     s.pi_level[0] = f.pi.data();
-    s.psi_level[1] = f.psi_p.data();
-    s.pi_level[1] = f.pi_p.data();
-    s.psi_level[2] = f.rhs_psi.data();
-    s.pi_level[2] = f.rhs_pi.data();
-    s.psi_level[3] = f.left.data();
-    s.pi_level[3] = f.right.data();
-    s.phi_new = f.rhs_phi.data();
+    // The levels of the end regions and the gaps are kept in scratch arrays of the FieldSet that
+    // hold other values in the passes: each array is named here by what it holds in the sweep.
+    double* const psi_after_iteration_1 = f.psi_p.data();
+    double* const pi_after_iteration_1 = f.pi_p.data();
+    double* const psi_after_iteration_2 = f.rhs_psi.data();
+    double* const pi_after_iteration_2 = f.rhs_pi.data();
+    double* const psi_after_iteration_3 = f.left.data();
+    double* const pi_after_iteration_3 = f.right.data();
+    double* const phi_after_iteration_3 = f.rhs_phi.data();
+    s.psi_level[1] = psi_after_iteration_1;
+    s.pi_level[1] = pi_after_iteration_1;
+    s.psi_level[2] = psi_after_iteration_2;
+    s.pi_level[2] = pi_after_iteration_2;
+    s.psi_level[3] = psi_after_iteration_3;
+    s.pi_level[3] = pi_after_iteration_3;
+    s.phi_new = phi_after_iteration_3;
     s.ends[0] = {{f.psi[0], f.pi[0]}, {f.psi[params.nx], f.pi[params.nx]}};
     return s;
 }
@@ -201,25 +210,13 @@ template <class V>
     return fluxes_at(alpha, beta, psi, pi);
 }
 
-// The rates of psi and pi of one iteration from the fluxes at i-1 (m) and i+1 (p): divided
-// exactly without the divider when `exact` and every lane's numerators are safe for it, with the
-// divider otherwise. Both ways give the same doubles.
-template <bool exact, class V>
+// The rates of psi and pi of one iteration from the fluxes at i-1 (m) and i+1 (p), divided by
+// `dx`: the divider's division, or an exact_division.
+template <class V, class Divisor>
 [[gnu::always_inline]] inline void rates_of(const point_fluxes<V>& m, const point_fluxes<V>& p,
-                                            const step_levels& s, V& psi_rate, V& pi_rate) {
-    if constexpr (exact) {
-        exact_division<V> division{s.divisor};
-        psi_rate = rhs_psi_of(m, p, division);
-        pi_rate = rhs_pi_of(m, p, division);
-        long long unsafe = 0;
-        for (grid_index lane = 0; lane < lanes<V>; ++lane) {
-            unsafe |= division.unsafe[lane];
-        }
-        if (unsafe >= 0) [[likely]]
-            return;
-    }
-    psi_rate = rhs_psi_of(m, p, s.dx);
-    pi_rate = rhs_pi_of(m, p, s.dx);
+                                            Divisor&& dx, V& psi_rate, V& pi_rate) {
+    psi_rate = rhs_psi_of(m, p, dx);
+    pi_rate = rhs_pi_of(m, p, dx);
 }
 
 // The middle of the sweep: `blocks` blocks of lanes<V> points whose final values are written,
@@ -232,8 +229,12 @@ template <bool exact, class V>
 // Reads never reach the end points, and every read of psi and pi comes before the write of its
 // point. Outside its own points the middle reads levels 1 and 2 at first-1..first+1 (from the
 // scratch arrays) and the start-of-step state at end..end+2, end = first + blocks*w; it writes
-// nothing outside its own points. Bit j-1 of `exact` makes iteration j divide without the
-// divider.
+// nothing outside its own points.
+//
+// Bit j-1 of `exact` makes iteration j divide without the divider. The rates of the three
+// iterations of one sweep step depend on earlier steps only, so the numerators of all of them
+// are checked together, once per sweep step: when one is outside the exact range, that step's
+// exact divisions are done again with the divider.
 template <class V, unsigned exact>
 [[gnu::always_inline]] inline void sweep_middle(const step_levels& s, double* phi, double* psi,
                                                 double* pi, grid_index first, grid_index blocks) {
@@ -250,35 +251,55 @@ template <class V, unsigned exact>
 
     for (grid_index b = 0; b < blocks + 2; ++b) {
         const grid_index p = first + 2 + b * w;
+        const grid_index q = p - w - 1;      // iteration 2, from iteration 1 at q-1.. and q+1..
+        const grid_index r = p - 2 * w - 2;  // iteration 3, from iteration 2; final
+        const bool active[3] = {b < blocks, b >= 1 && b <= blocks, b >= 2};
+        point_fluxes<V> f0 = f0_before;
+        // Iteration 1 at p.., from the state at the start of the step: fluxes at p+1..
+        if (active[0]) {
+            f0 = fluxes_at(load<V>(alpha + p + 1), load<V>(beta + p + 1), load<V>(psi + p + 1),
+                           load<V>(pi + p + 1));
+        }
+        const point_fluxes<V> minus[3] = {from_left<2>(f0_before, f0),
+                                          from_left<2>(f1_before2, f1_before),
+                                          from_left<2>(f2_before2, f2_before)};
+        const point_fluxes<V>* plus[3] = {&f0, &f1_before, &f2_before};
+        V psi_rate[3] = {}, pi_rate[3] = {};
+        bool divide = true;
+        if constexpr (exact != 0) {
+            exact_division<V> division{s.divisor};
+            for (int j = 0; j < 3; ++j) {
+                if ((exact >> j & 1u) != 0 && active[j]) {
+                    rates_of(minus[j], *plus[j], division, psi_rate[j], pi_rate[j]);
+                }
+            }
+            long long unsafe = 0;
+            for (grid_index lane = 0; lane < w; ++lane) {
+                unsafe |= division.unsafe[lane];
+            }
+            divide = unsafe < 0;
+        }
+        for (int j = 0; j < 3; ++j) {
+            if (active[j] && ((exact >> j & 1u) == 0 || divide)) {
+                rates_of(minus[j], *plus[j], s.dx, psi_rate[j], pi_rate[j]);
+            }
+        }
         point_fluxes<V> f1 = f1_before;
         point_fluxes<V> f2 = f2_before;
-        V psi_rate, pi_rate;
-        if (b < blocks) {
-            // Iteration 1 at p.., from the state at the start of the step: fluxes at p+1..
-            const point_fluxes<V> f0 = fluxes_at(load<V>(alpha + p + 1), load<V>(beta + p + 1),
-                                                 load<V>(psi + p + 1), load<V>(pi + p + 1));
-            rates_of<(exact & 1u) != 0>(from_left<2>(f0_before, f0), f0, s, psi_rate, pi_rate);
-            const V psi1 = advance(load<V>(psi + p), psi_rate, s.h[1]);
-            const V pi1 = advance(load<V>(pi + p), pi_rate, s.h[1]);
+        if (active[0]) {
+            const V psi1 = advance(load<V>(psi + p), psi_rate[0], s.h[1]);
+            const V pi1 = advance(load<V>(pi + p), pi_rate[0], s.h[1]);
             f1 = fluxes_at(load<V>(alpha + p), load<V>(beta + p), psi1, pi1);
             f0_before = f0;
         }
-        if (b >= 1 && b <= blocks) {
-            // Iteration 2 at q.., q = p-w-1, from iteration 1 at q-1.. and q+1.. (block b-1).
-            const grid_index q = p - w - 1;
-            rates_of<(exact & 2u) != 0>(from_left<2>(f1_before2, f1_before), f1_before, s, psi_rate,
-                                        pi_rate);
-            const V psi2 = advance(load<V>(psi + q), psi_rate, s.h[2]);
-            const V pi2 = advance(load<V>(pi + q), pi_rate, s.h[2]);
+        if (active[1]) {
+            const V psi2 = advance(load<V>(psi + q), psi_rate[1], s.h[2]);
+            const V pi2 = advance(load<V>(pi + q), pi_rate[1], s.h[2]);
             f2 = fluxes_at(load<V>(alpha + q), load<V>(beta + q), psi2, pi2);
         }
-        if (b >= 2) {
-            // Iteration 3 at r.., r = p-2w-2, from iteration 2 at r-1.. and r+1..; final.
-            const grid_index r = p - 2 * w - 2;
-            rates_of<(exact & 4u) != 0>(from_left<2>(f2_before2, f2_before), f2_before, s, psi_rate,
-                                        pi_rate);
-            const V psi3 = advance(load<V>(psi + r), psi_rate, s.h[3]);
-            const V pi3 = advance(load<V>(pi + r), pi_rate, s.h[3]);
+        if (active[2]) {
+            const V psi3 = advance(load<V>(psi + r), psi_rate[2], s.h[3]);
+            const V pi3 = advance(load<V>(pi + r), pi_rate[2], s.h[3]);
             const V phi3 =
                 advance(load<V>(phi + r), rhs_phi_of(from_left<1>(f2_before2, f2_before)), s.h[3]);
             store(psi + r, psi3);
@@ -292,37 +313,62 @@ template <class V, unsigned exact>
     }
 }
 
-// The iterations that divide without the divider when the exact division is chosen: only the
-// first. Then the divider does eight of the twelve divisions of a point and the vector pipes the
-// other four, each alongside the other. Measured on an Intel Xeon (family 6, model 207): with
-// AVX-512, 8.2 ns a point with the divider alone, 6.6 with no division on it, 5.5 with any
-// one iteration on the pipes; with AVX2, 8.4, 10.0 and 6.4.
-constexpr unsigned exact_iterations = 1u;
+// Bits of the iterations that divide exactly, for each way of dividing.
+constexpr unsigned exact_bits(sweep_division division) {
+    switch (division) {
+        case sweep_division::first:
+            return 1u;
+        case sweep_division::all:
+            return 7u;
+        default:
+            return 0u;
+    }
+}
+
+using middle_kernel = void (*)(const step_levels&, FieldSet&, grid_index, grid_index);
+
+template <unsigned exact>
+void sweep_middle_sse2(const step_levels& s, FieldSet& f, grid_index first, grid_index blocks) {
+    sweep_middle<vec2, exact>(s, f.phi.data(), f.psi.data(), f.pi.data(), first, blocks);
+}
 
 #if defined(__x86_64__) || defined(__i386__)
-[[gnu::target("avx512f")]] void sweep_middle_avx512(const step_levels& s, FieldSet& f,
-                                                    grid_index first, grid_index blocks) {
-    sweep_middle<vec8, 0>(s, f.phi.data(), f.psi.data(), f.pi.data(), first, blocks);
+template <unsigned exact>
+[[gnu::target("avx2,fma")]] void sweep_middle_avx2(const step_levels& s, FieldSet& f,
+                                                   grid_index first, grid_index blocks) {
+    sweep_middle<vec4, exact>(s, f.phi.data(), f.psi.data(), f.pi.data(), first, blocks);
 }
 
-[[gnu::target("avx512f")]] void sweep_middle_avx512_exact(const step_levels& s, FieldSet& f,
-                                                          grid_index first, grid_index blocks) {
-    sweep_middle<vec8, exact_iterations>(s, f.phi.data(), f.psi.data(), f.pi.data(), first, blocks);
-}
-
-[[gnu::target("avx2")]] void sweep_middle_avx2(const step_levels& s, FieldSet& f, grid_index first,
-                                               grid_index blocks) {
+// Without the exact division AVX2 needs no FMA, which some processors with AVX2 lack.
+[[gnu::target("avx2")]] void sweep_middle_avx2_divider(const step_levels& s, FieldSet& f,
+                                                       grid_index first, grid_index blocks) {
     sweep_middle<vec4, 0>(s, f.phi.data(), f.psi.data(), f.pi.data(), first, blocks);
 }
 
-[[gnu::target("avx2,fma")]] void sweep_middle_avx2_exact(const step_levels& s, FieldSet& f,
-                                                         grid_index first, grid_index blocks) {
-    sweep_middle<vec4, exact_iterations>(s, f.phi.data(), f.psi.data(), f.pi.data(), first, blocks);
+template <unsigned exact>
+[[gnu::target("avx512f")]] void sweep_middle_avx512(const step_levels& s, FieldSet& f,
+                                                    grid_index first, grid_index blocks) {
+    sweep_middle<vec8, exact>(s, f.phi.data(), f.psi.data(), f.pi.data(), first, blocks);
 }
 #endif
 
-void sweep_middle_sse2(const step_levels& s, FieldSet& f, grid_index first, grid_index blocks) {
-    sweep_middle<vec2, 0>(s, f.phi.data(), f.psi.data(), f.pi.data(), first, blocks);
+// The kernel of a supported method.
+middle_kernel kernel_of(const sweep_method& method) {
+#if defined(__x86_64__) || defined(__i386__)
+    const unsigned exact = exact_bits(method.division);
+    if (method.isa == sweep_isa::avx512) {
+        return exact == 0   ? sweep_middle_avx512<0>
+               : exact == 1 ? sweep_middle_avx512<exact_bits(sweep_division::first)>
+                            : sweep_middle_avx512<exact_bits(sweep_division::all)>;
+    }
+    if (method.isa == sweep_isa::avx2) {
+        return exact == 0   ? sweep_middle_avx2_divider
+               : exact == 1 ? sweep_middle_avx2<exact_bits(sweep_division::first)>
+                            : sweep_middle_avx2<exact_bits(sweep_division::all)>;
+    }
+#endif
+    (void)method;
+    return sweep_middle_sse2<0>;
 }
 
 grid_index lanes_of(sweep_isa isa) {
@@ -336,52 +382,107 @@ grid_index lanes_of(sweep_isa isa) {
     }
 }
 
-void run_middle(const sweep_method& method, const step_levels& s, FieldSet& f, grid_index first,
-                grid_index blocks) {
-    const bool exact = method.division == sweep_division::multiply_add;
-    switch (method.isa) {
-#if defined(__x86_64__) || defined(__i386__)
-        case sweep_isa::avx512:
-            (exact ? sweep_middle_avx512_exact : sweep_middle_avx512)(s, f, first, blocks);
-            return;
-        case sweep_isa::avx2:
-            (exact ? sweep_middle_avx2_exact : sweep_middle_avx2)(s, f, first, blocks);
-            return;
-#endif
-        default:
-            sweep_middle_sse2(s, f, first, blocks);
-            return;
+// The method as the processor and dx allow it: the widest instruction set it has in place of
+// one it lacks, and the divider where the exact division does not hold.
+sweep_method usable_method(sweep_method method, double dx) {
+    if (!sweep_isa_supported(method.isa)) method = widest_sweep_method();
+    if (!sweep_method_supported(method) || !exact_division_applies(dx)) {
+        method.division = sweep_division::divider;
     }
+    return method;
 }
 
-// The most parts a middle is split into; more threads than this share them.
+// The most thread parts a middle is split into; more threads than this share them.
 constexpr int max_parts = 256;
+constexpr int max_pieces = max_parts + 1 + max_samples;
 
-// The middle's parts: part k writes the final values of points first[k]..first[k]+blocks[k]*w-1.
-// Between two parts lies a gap of whole blocks, at least three points: a part reads the
-// start-of-step state up to two points past its end, and the next part overwrites it in place.
-struct middle_parts {
+// The middle's pieces, in order along the grid: piece i writes the final values of points
+// first[i]..first[i]+units[i]*unit-1 with the method of slot[i] (0: the layout's method,
+// 1 + k: sample k), and belongs to thread part part_of[i]. Between two pieces lies a gap of
+// whole units, at least three points: a piece reads the start-of-step state up to two points
+// past its end, and the next piece overwrites it in place.
+struct middle_pieces {
     int count = 0;
-    grid_index first[max_parts];
-    grid_index blocks[max_parts];
+    int parts = 0;
+    grid_index first[max_pieces];
+    grid_index units[max_pieces];
+    int slot[max_pieces];
+    int part_of[max_pieces];
+    int samples = 0;  // samples that fit into the first part
 };
 
-middle_parts split_middle(grid_index first, grid_index blocks, grid_index w, int wanted) {
-    const grid_index gap_blocks = (3 + w - 1) / w;
-    grid_index count = std::clamp(wanted, 1, max_parts);
-    while (count > 1 && blocks < count + (count - 1) * gap_blocks) {
+void add_piece(middle_pieces& pieces, grid_index first, grid_index units, int slot, int part) {
+    const int i = pieces.count++;
+    pieces.first[i] = first;
+    pieces.units[i] = units;
+    pieces.slot[i] = slot;
+    pieces.part_of[i] = part;
+}
+
+middle_pieces lay_out_middle(grid_index first, grid_index blocks, grid_index unit,
+                             const sweep_layout& layout) {
+    const grid_index gap = (3 + unit - 1) / unit;
+    grid_index count = std::clamp(blocks > 0 ? layout.parts : 1, 1, max_parts);
+    while (count > 1 && blocks < count + (count - 1) * gap) {
         --count;
     }
-    middle_parts parts;
-    parts.count = static_cast<int>(count);
-    const grid_index usable = blocks - (count - 1) * gap_blocks;
+    middle_pieces pieces;
+    pieces.parts = static_cast<int>(count);
+    const grid_index usable = blocks - (count - 1) * gap;
     grid_index at = first;
     for (grid_index k = 0; k < count; ++k) {
-        parts.first[k] = at;
-        parts.blocks[k] = usable / count + (k < usable % count ? 1 : 0);
-        at += (parts.blocks[k] + gap_blocks) * w;
+        const grid_index units = usable / count + (k < usable % count ? 1 : 0);
+        const int part = static_cast<int>(k);
+        // The first part: main method, samples, main method again, with gaps between; the
+        // samples take at most half of it and begin sample_offset points in.
+        const grid_index sample_units =
+            std::max<grid_index>((layout.sample_points + unit - 1) / unit, 1);
+        grid_index samples = k == 0 ? std::clamp(layout.samples, 0, max_samples) : 0;
+        while (samples > 0 && (samples * sample_units > units / 2 ||
+                               units - samples * sample_units - (samples + 1) * gap < 2)) {
+            --samples;
+        }
+        if (samples == 0) {
+            add_piece(pieces, at, units, 0, part);
+        } else {
+            const grid_index free_units = units - samples * sample_units - (samples + 1) * gap;
+            const grid_index before =
+                1 + (std::max<grid_index>(layout.sample_offset, 0) / unit) % (free_units - 1);
+            grid_index piece_at = at;
+            add_piece(pieces, piece_at, before, 0, part);
+            piece_at += (before + gap) * unit;
+            for (grid_index n = 0; n < samples; ++n) {
+                add_piece(pieces, piece_at, sample_units, static_cast<int>(1 + n), part);
+                piece_at += (sample_units + gap) * unit;
+            }
+            add_piece(pieces, piece_at, free_units - before, 0, part);
+            pieces.samples = static_cast<int>(samples);
+        }
+        at += (units + gap) * unit;
     }
-    return parts;
+    return pieces;
+}
+
+std::int64_t clock_ns() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+// The pieces of thread part `part`, one after another; timed into `timing` when it is given.
+void run_part(const middle_pieces& pieces, int part, const sweep_method (&methods)[1 + max_samples],
+              grid_index unit, const step_levels& s, FieldSet& f, sweep_timing* timing) {
+    for (int i = 0; i < pieces.count; ++i) {
+        if (pieces.part_of[i] != part) continue;
+        const sweep_method& method = methods[pieces.slot[i]];
+        const grid_index blocks = pieces.units[i] * (unit / lanes_of(method.isa));
+        const std::int64_t start = timing != nullptr ? clock_ns() : 0;
+        kernel_of(method)(s, f, pieces.first[i], blocks);
+        if (timing != nullptr) {
+            timing->ns[pieces.slot[i]] += clock_ns() - start;
+            timing->points[pieces.slot[i]] += pieces.units[i] * unit;
+        }
+    }
 }
 
 }  // namespace
@@ -403,12 +504,6 @@ bool sweep_isa_supported(sweep_isa isa) {
 #endif
 }
 
-sweep_isa widest_sweep_isa() {
-    if (sweep_isa_supported(sweep_isa::avx512)) return sweep_isa::avx512;
-    if (sweep_isa_supported(sweep_isa::avx2)) return sweep_isa::avx2;
-    return sweep_isa::sse2;
-}
-
 bool sweep_method_supported(const sweep_method& method) {
     if (!sweep_isa_supported(method.isa)) return false;
     if (method.division == sweep_division::divider) return true;
@@ -420,87 +515,111 @@ bool sweep_method_supported(const sweep_method& method) {
     return false;
 }
 
-sweep_method fastest_sweep_method() {
-    const sweep_method exact{widest_sweep_isa(), sweep_division::multiply_add};
-    if (sweep_method_supported(exact)) return exact;
-    return {widest_sweep_isa(), sweep_division::divider};
+sweep_method widest_sweep_method() {
+    for (sweep_isa isa : {sweep_isa::avx512, sweep_isa::avx2}) {
+        if (sweep_isa_supported(isa)) return {isa, sweep_division::divider};
+    }
+    return {sweep_isa::sse2, sweep_division::divider};
 }
 
-void icn_step_sweep(FieldSet& fields, const RunParameters& params, sweep_isa isa) {
-    icn_step_sweep(fields, params, sweep_method{isa, sweep_division::divider});
+int supported_sweep_methods(sweep_method (&methods)[max_sweep_methods]) {
+    int count = 0;
+    for (sweep_isa isa : {sweep_isa::avx512, sweep_isa::avx2, sweep_isa::sse2}) {
+        for (sweep_division division :
+             {sweep_division::divider, sweep_division::first, sweep_division::all}) {
+            if (sweep_method_supported({isa, division})) methods[count++] = {isa, division};
+        }
+    }
+    return count;
 }
 
-void icn_step_sweep(FieldSet& fields, const RunParameters& params, const sweep_method& requested,
+void icn_step_sweep(FieldSet& fields, const RunParameters& params, const sweep_method& method,
                     int parts, part_order order) {
+    sweep_layout layout;
+    layout.method = method;
+    layout.parts = parts;
+    layout.order = order;
+    icn_step_sweep(fields, params, layout);
+}
+
+void icn_step_sweep(FieldSet& fields, const RunParameters& params, const sweep_layout& layout,
+                    sweep_timing* timing) {
     const grid_index nx = params.nx;
     if (nx < 0) return;
-    sweep_method method = requested;
-    if (!sweep_isa_supported(method.isa)) method.isa = widest_sweep_isa();
-    if (!sweep_method_supported(method) || !exact_division_applies(params.dx)) {
-        method.division = sweep_division::divider;
+    sweep_method methods[1 + max_samples];
+    methods[0] = usable_method(layout.method, params.dx);
+    grid_index unit = lanes_of(methods[0].isa);
+    const int samples = std::clamp(layout.samples, 0, max_samples);
+    for (int k = 0; k < samples; ++k) {
+        methods[1 + k] = usable_method(layout.sample_method[k], params.dx);
+        unit = std::max(unit, lanes_of(methods[1 + k].isa));
     }
     step_levels s = start_levels(fields, params);
 
-    // The middle writes the final values of points first..end-1, blocks of w points. It starts
-    // at point 3 or later, where the stores of phi fall on whole vectors, and stops where its
-    // iteration 1 would read the end point nx. The end regions are 0..first-1 and end..nx;
-    // on a small grid there is no middle and the first region is the whole grid.
-    const grid_index w = lanes_of(method.isa);
+    // The middle writes the final values of points first..end-1, in units of the widest vector
+    // of its methods. It starts at point 3 or later, where the stores of phi fall on whole
+    // vectors, and stops where its iteration 1 would read the end point nx. The end regions are
+    // 0..first-1 and end..nx; on a small grid there is no middle and the first region is the
+    // whole grid.
     const auto address = reinterpret_cast<std::uintptr_t>(fields.phi.data() + 3);
-    const grid_index bytes = w * static_cast<grid_index>(sizeof(double));
+    const grid_index bytes = unit * static_cast<grid_index>(sizeof(double));
     grid_index first = 3 + ((bytes - static_cast<grid_index>(address % bytes)) % bytes) /
                                static_cast<grid_index>(sizeof(double));
-    const grid_index blocks = nx - 3 - first >= w ? (nx - 3 - first) / w : 0;
+    const grid_index blocks = nx - 3 - first >= unit ? (nx - 3 - first) / unit : 0;
     if (blocks == 0) first = nx + 1;
-    const grid_index end = first + blocks * w;
-    const middle_parts middle = split_middle(first, blocks, w, blocks > 0 ? parts : 1);
+    const grid_index end = first + blocks * unit;
+    const middle_pieces pieces = lay_out_middle(first, blocks, unit, layout);
 
     // Level j in the first region reaches first+2-j and in the last one begins at end-3+j:
     // level 3 and phi cover the regions themselves, and levels 1 and 2 also the points the
     // middle starts from and the points the outgoing condition reads (1..3 and nx-3..nx-1).
-    // A gap g..h-1 between two parts is evaluated the same way, from g-3+j to h+2-j: its own
-    // points, and levels 1 and 2 where the part after it starts.
-    auto gap_start = [&](int k) { return middle.first[k] + middle.blocks[k] * w; };
+    // A gap g..h-1 between two pieces is evaluated the same way, from g-3+j to h+2-j: its own
+    // points, and levels 1 and 2 where the piece after it starts.
+    auto gap_start = [&](int i) { return pieces.first[i] + pieces.units[i] * unit; };
     for (int j = 1; j <= 3; ++j) {
         s.ends[j] = boundary_ends(s, j);
         evaluate_level(s, j, 1, first + 2 - j);
-        for (int k = 0; k + 1 < middle.count; ++k) {
-            evaluate_level(s, j, gap_start(k) - 3 + j, middle.first[k + 1] + 2 - j);
+        if (blocks > 0) {
+            for (int i = 0; i + 1 < pieces.count; ++i) {
+                evaluate_level(s, j, gap_start(i) - 3 + j, pieces.first[i + 1] + 2 - j);
+            }
+            evaluate_level(s, j, end - 3 + j, nx - 1);
         }
-        if (blocks > 0) evaluate_level(s, j, end - 3 + j, nx - 1);
     }
     evaluate_phi(s, 0, first - 1);
-    for (int k = 0; k + 1 < middle.count; ++k) {
-        evaluate_phi(s, gap_start(k), middle.first[k + 1] - 1);
-    }
-    if (blocks > 0) evaluate_phi(s, end, nx);
-
     if (blocks > 0) {
-        if (order == part_order::threads && middle.count > 1) {
+        for (int i = 0; i + 1 < pieces.count; ++i) {
+            evaluate_phi(s, gap_start(i), pieces.first[i + 1] - 1);
+        }
+        evaluate_phi(s, end, nx);
+    }
+
+    if (timing != nullptr) *timing = {};
+    sweep_timing* const first_part_timing = pieces.samples > 0 ? timing : nullptr;
+    if (blocks > 0) {
+        if (layout.order == part_order::threads && pieces.parts > 1) {
 #if defined(_OPENMP)
-#pragma omp parallel for num_threads(middle.count) schedule(static, 1)
+#pragma omp parallel for num_threads(pieces.parts) schedule(static, 1)
 #endif
-            for (int k = 0; k < middle.count; ++k) {
-                run_middle(method, s, fields, middle.first[k], middle.blocks[k]);
+            for (int k = 0; k < pieces.parts; ++k) {
+                run_part(pieces, k, methods, unit, s, fields, k == 0 ? first_part_timing : nullptr);
             }
-        } else if (order == part_order::reverse) {
-            for (int k = middle.count - 1; k >= 0; --k) {
-                run_middle(method, s, fields, middle.first[k], middle.blocks[k]);
+        } else if (layout.order == part_order::reverse) {
+            for (int k = pieces.parts - 1; k >= 0; --k) {
+                run_part(pieces, k, methods, unit, s, fields, k == 0 ? first_part_timing : nullptr);
             }
         } else {
-            for (int k = 0; k < middle.count; ++k) {
-                run_middle(method, s, fields, middle.first[k], middle.blocks[k]);
+            for (int k = 0; k < pieces.parts; ++k) {
+                run_part(pieces, k, methods, unit, s, fields, k == 0 ? first_part_timing : nullptr);
             }
         }
     }
 
     store_final(fields, s, 0, first - 1);
-    for (int k = 0; k + 1 < middle.count; ++k) {
-        store_final(fields, s, gap_start(k), middle.first[k + 1] - 1);
+    if (blocks > 0) {
+        for (int i = 0; i + 1 < pieces.count; ++i) {
+            store_final(fields, s, gap_start(i), pieces.first[i + 1] - 1);
+        }
+        store_final(fields, s, end, nx);
     }
-    if (blocks > 0) store_final(fields, s, end, nx);
-}
-
-void icn_step(FieldSet& fields, const RunParameters& params) {
-    icn_step_sweep(fields, params, fastest_sweep_method());
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+
 #include "common/run_parameters.hpp"
 #include "grid/field_set.hpp"
 
@@ -18,41 +20,71 @@
 // middle. The results are those of icn_step_passes, bit for bit, for every nx and boundtype.
 // Allocates nothing.
 
-// The instruction sets the middle of the sweep can run in: 2, 4 or 8 points at a time. All of
-// them give the same doubles; icn_step takes the widest that the processor supports.
+// The instruction sets the middle of the sweep can run in: 2, 4 or 8 points at a time.
 enum class sweep_isa { sse2, avx2, avx512 };
 
-// How the middle divides by dx: with the divider instruction, or partly exactly without it by
-// multiply-adds (point_formulas.hpp; the divisions of the first iteration, so that the divider
-// and the vector pipes share the work), falling back to the divider for any vector of
-// numerators outside the range where that is exact. The multiply-adds need AVX2 with FMA, or
-// AVX-512; SSE2 always divides. Both give the same doubles.
-enum class sweep_division { divider, multiply_add };
+// How the middle divides by dx: with the divider instruction, or exactly without it by
+// multiply-adds (point_formulas.hpp) in the first iteration or in all three. The exact ways
+// check the numerators of each block of the sweep once and redo the block's divisions with the
+// divider when one of them is outside the range where that is exact. The multiply-adds need
+// AVX2 with FMA, or AVX-512; SSE2 only divides.
+enum class sweep_division { divider, first, all };
 
+// A kernel of the middle. Every kernel gives the same doubles.
 struct sweep_method {
     sweep_isa isa = sweep_isa::sse2;
     sweep_division division = sweep_division::divider;
+    friend bool operator==(const sweep_method&, const sweep_method&) = default;
 };
 
 bool sweep_isa_supported(sweep_isa isa);
-sweep_isa widest_sweep_isa();
 bool sweep_method_supported(const sweep_method& method);
-// The widest instruction set, with the exact division where it has it.
-sweep_method fastest_sweep_method();
+// The widest instruction set the processor has, with the divider.
+sweep_method widest_sweep_method();
+
+// The most kernels there are, and the most that one step measures besides its own.
+inline constexpr int max_sweep_methods = 7;
+inline constexpr int max_samples = max_sweep_methods - 1;
+
+// Every kernel the processor has, widest instruction set first, the divider first within one;
+// returns how many were written to `methods`.
+int supported_sweep_methods(sweep_method (&methods)[max_sweep_methods]);
 
 // How the parts of a split middle are run: one after another, first to last or last to first,
 // or each on its own thread (OpenMP; one after another in a build without it).
 enum class part_order { in_order, reverse, threads };
 
-// One time step, as icn_step_passes computes it, with the middle of the sweep in the given
-// instruction set (in the widest supported one when the processor lacks it), dividing with the
-// divider, in one part.
-void icn_step_sweep(FieldSet& fields, const RunParameters& params, sweep_isa isa);
+// How the middle of one step is laid out. The middle is split into up to `parts` contiguous
+// parts of whole blocks with a gap of at least three points between two parts; the gaps are
+// evaluated first, from the start-of-step state, like the end regions; then no part reads what
+// another writes, so they may run in any order or at the same time. A middle too short for that
+// many parts gets fewer, down to one. Within the first part, `samples` pieces of sample_points
+// points each (fewer when they do not fit in half of it), beginning sample_offset points into
+// it, run with sample_method[k], and are timed; the rest runs with `method`.
+struct sweep_layout {
+    sweep_method method;
+    int parts = 1;
+    part_order order = part_order::threads;
+    int samples = 0;
+    sweep_method sample_method[max_samples];
+    std::int64_t sample_points = 0;
+    std::int64_t sample_offset = 0;
+};
 
-// One time step with the given method (what the processor lacks is replaced by what it has),
-// the middle split into up to `parts` contiguous parts of whole blocks with a gap of at least
-// three points between two parts. The gaps are evaluated first, from the start-of-step state,
-// like the end regions; then no part reads what another writes, so they may run in any order or
-// at the same time. A middle too short for that many parts gets fewer, down to one.
+// What the pieces of the first part took when it had samples: points and steady-clock
+// nanoseconds of `method` (index 0) and of each sample (index 1 + k); 0 points for a sample that
+// did not fit.
+struct sweep_timing {
+    std::int64_t points[1 + max_samples] = {};
+    std::int64_t ns[1 + max_samples] = {};
+};
+
+// One time step, as icn_step_passes computes it, with the middle laid out as given (what the
+// processor lacks is replaced by the widest it has, with the divider). `timing`, when given and
+// the layout has samples, receives what its pieces took.
+void icn_step_sweep(FieldSet& fields, const RunParameters& params, const sweep_layout& layout,
+                    sweep_timing* timing = nullptr);
+
+// One time step with one kernel, the middle split into up to `parts` parts run in `order`.
 void icn_step_sweep(FieldSet& fields, const RunParameters& params, const sweep_method& method,
                     int parts = 1, part_order order = part_order::in_order);

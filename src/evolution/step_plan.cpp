@@ -1,4 +1,4 @@
-#include "evolution/step_threads.hpp"
+#include "evolution/step_plan.hpp"
 
 #include <fcntl.h>
 #include <sched.h>
@@ -14,32 +14,58 @@
 #include <omp.h>
 #endif
 
+#include "common/run_failure.hpp"
 #include "grid/grid.hpp"
 
+// The rules of the plan. Each is stated here once.
+//
+// What is chosen: the kernel of the sweep, among every instruction set the processor has and
+// each way of dividing it has; and whether a step runs on one thread or is split over all of
+// them. WAVE1D_STEP fixes the kernel and OMP_DYNAMIC=false the split; what is fixed is not
+// measured.
 namespace {
 
-// Steps between two tries of the way not taken: at first, and at most.
+// 1. A grid below this many points is never split: its step takes microseconds, less than the
+// threads need to start and meet.
+constexpr std::int64_t min_split_points = 4096;
+
+// 2. The first step is split when the kernel shows a free processor as the run starts (see
+// processor_free), and the set-up before it too; after that the set-up and every profile take
+// the threads of the steps as they are made at that moment.
+
+// 3. Every step is timed, one clock reading at each start. A kernel is measured on pieces of
+// sample_points points of a step made by the chosen kernel (all of them on the first thread's
+// share, at most half of it, at a place that moves from step to step), the chosen kernel on the
+// rest; on a grid too small for a piece of that size, on a whole step of its own. A kernel is
+// chosen when its time per point, the least of its last three measurements, is the least.
+constexpr std::int64_t sample_points = 4096;
+
+// 4. What is not chosen is tried again now and then: after first_interval steps at first, twice
+// as many after each try that loses (at most max_interval), and never sooner than loss_budget
+// times what its last try lost (for kernels: what all of them lost together), so that tries
+// cost at most about 1/loss_budget of the run. A kernel never measured counts as untried_factor
+// times slower than the chosen one until it is, and is first measured only when the rest of the
+// run, at its pace so far, is loss_budget times what that would lose.
 constexpr std::int64_t first_interval = 8;
 constexpr std::int64_t max_interval = 1024;
+constexpr std::int64_t loss_budget = 50;
+constexpr double untried_factor = 3.0;
 
-// After a try that lost, the next comes no sooner than this many times the time it lost, so
-// that tries cost at most about 1/loss_budget of the run.
-constexpr std::int64_t loss_budget = 32;
-
-// The first split step is only tried when the steps still to come, at the pace of the run so
-// far, take at least this long: on a busy machine that try can cost a few milliseconds.
+// 5. The threading not taken is tried the same way, and kept when it is faster by a tenth. The
+// first try waits until the rest of the run takes at least first_try_budget_ns: a split that
+// waits for a processor taken by another process can cost a few milliseconds.
 constexpr std::int64_t first_try_budget_ns = 100'000'000;
 
-// The time split steps may lose against one thread, at least, before the run goes back to one.
-constexpr std::int64_t excess_limit_ns = 1'000'000;
-
-// A split is only tried while a processor is free, looked for at the start of up to this many
-// steps in a row.
+// 6. A split is only tried at a step that starts while the kernel counts a free processor,
+// looked for at up to busy_readings steps in a row (after that the try counts as lost). While
+// the steps run on one thread the idle OpenMP threads are ended (they would spin for
+// milliseconds after each parallel region), and a try starts them with one untimed split step.
 constexpr int busy_readings = 8;
 
-// Smallest grid whose set-up (initial data, profile at time zero) is spread over the threads:
-// it then takes milliseconds, more than a thread held up by another process can cost.
-constexpr std::int64_t min_threaded_setup_points = std::int64_t{1} << 17;
+// 7. Split steps that together lose more than two one-thread steps (at least excess_limit_ns)
+// against one thread, net of what they save, switch back to one thread at once: another process
+// has taken a processor. A single slow step is soon made up.
+constexpr std::int64_t excess_limit_ns = 1'000'000;
 
 // Whether OMP_DYNAMIC is set to false: the threads may then not be adjusted.
 bool threads_fixed() {
@@ -83,7 +109,164 @@ std::int64_t clock_ns() {
         .count();
 }
 
+constexpr struct {
+    sweep_isa isa;
+    std::string_view name;
+} isa_names[] = {
+    {sweep_isa::sse2, "sse2"}, {sweep_isa::avx2, "avx2"}, {sweep_isa::avx512, "avx512"}};
+
+constexpr struct {
+    sweep_division division;
+    std::string_view name;
+} division_names[] = {{sweep_division::divider, "divider"},
+                      {sweep_division::first, "first"},
+                      {sweep_division::all, "all"}};
+
+constexpr std::string_view valid_values =
+    "sse2:divider, avx2:divider, avx2:first, avx2:all, avx512:divider, avx512:first, avx512:all";
+
+std::string method_name(const sweep_method& method) {
+    std::string name;
+    for (const auto& isa : isa_names) {
+        if (isa.isa == method.isa) name = isa.name;
+    }
+    for (const auto& division : division_names) {
+        if (division.division == method.division) name += ":" + std::string(division.name);
+    }
+    return name;
+}
+
+// The estimate of a kernel's time per point: the median of its last three measurements (the
+// least of two); 0 when it has none.
+double estimate(const kernel_timing& timing) {
+    double a = timing.recent_ns[0], b = timing.recent_ns[1], c = timing.recent_ns[2];
+    if (a <= 0 || b <= 0 || c <= 0) {
+        double least = 0;
+        for (double ns : timing.recent_ns) {
+            if (ns > 0 && (least == 0 || ns < least)) least = ns;
+        }
+        return least;
+    }
+    return std::max(std::min(a, b), std::min(std::max(a, b), c));
+}
+
+void add_measurement(kernel_timing& timing, double ns_per_point) {
+    timing.recent_ns[timing.next] = ns_per_point;
+    timing.next = (timing.next + 1) % 3;
+}
+
+// What measuring kernel k on `points` points is expected to lose against the chosen kernel.
+double expected_loss_ns(const step_plan& plan, int mode, int k, std::int64_t points,
+                        double chosen_ns) {
+    const double own = estimate(plan.timing[mode][k]);
+    const double per_point = own > 0 ? std::max(own - chosen_ns, 0.0) : untried_factor * chosen_ns;
+    return per_point * static_cast<double>(points);
+}
+
+// Whether kernel k of the mode is due to be measured on `points` points at clock reading now.
+bool sample_due(const step_plan& plan, int mode, int k, std::int64_t now, std::int64_t points,
+                double chosen_ns) {
+    const kernel_timing& t = plan.timing[mode][k];
+    if (k == plan.chosen[mode] || t.steps_to_sample > 0 || now < t.earliest_ns) return false;
+    if (chosen_ns <= 0 || plan.iteration_ns <= 0) return false;
+    const double rest_ns =
+        static_cast<double>(plan.steps_left) * static_cast<double>(plan.iteration_ns);
+    return rest_ns >= static_cast<double>(loss_budget) *
+                          expected_loss_ns(plan, mode, k, points, chosen_ns) *
+                          static_cast<double>(plan.kernels - 1);
+}
+
+// The measurement of kernel k of the mode: its time per point, and when it is measured again.
+void record_sample(step_plan& plan, int mode, int k, std::int64_t points, std::int64_t ns,
+                   double chosen_ns, std::int64_t end) {
+    if (points <= 0) return;
+    kernel_timing& t = plan.timing[mode][k];
+    const double per_point = static_cast<double>(ns) / static_cast<double>(points);
+    const double loss = std::max(per_point - chosen_ns, 0.0) * static_cast<double>(points);
+    add_measurement(t, per_point);
+    if (k == plan.chosen[mode]) return;
+    const bool lost = chosen_ns > 0 && per_point >= chosen_ns;
+    t.interval = lost ? std::min(t.interval * 2, max_interval) : first_interval;
+    t.steps_to_sample = t.interval;
+    t.earliest_ns = end + static_cast<std::int64_t>(loss * static_cast<double>(loss_budget) *
+                                                    static_cast<double>(plan.kernels - 1));
+}
+
+// The chosen kernel's time per point: its estimate, or until it has one what the whole steps
+// showed.
+double chosen_estimate(const step_plan& plan, int mode) {
+    const double own = estimate(plan.timing[mode][plan.chosen[mode]]);
+    return own > 0 ? own : plan.step_point_ns[mode];
+}
+
+// The kernel with the least time per point among those measured; the chosen one when none is.
+void choose_kernel(step_plan& plan, int mode) {
+    int best = plan.chosen[mode];
+    double best_ns = estimate(plan.timing[mode][best]);
+    for (int k = 0; k < plan.kernels; ++k) {
+        const double ns = estimate(plan.timing[mode][k]);
+        if (ns > 0 && (best_ns <= 0 || ns < best_ns)) {
+            best = k;
+            best_ns = ns;
+        }
+    }
+    if (best != plan.chosen[mode]) {
+        // The one given up is measured again soon, like any other.
+        plan.timing[mode][plan.chosen[mode]].interval = first_interval;
+        plan.timing[mode][plan.chosen[mode]].steps_to_sample = first_interval;
+        plan.chosen[mode] = best;
+    }
+}
+
 }  // namespace
+
+forced_step parse_forced_step(std::string_view value) {
+    forced_step forced;
+    const std::size_t colon = value.find(':');
+    bool known_isa = false, known_division = false;
+    if (colon != std::string_view::npos) {
+        for (const auto& isa : isa_names) {
+            if (value.substr(0, colon) == isa.name) {
+                forced.method.isa = isa.isa;
+                known_isa = true;
+            }
+        }
+        for (const auto& division : division_names) {
+            if (value.substr(colon + 1) == division.name) {
+                forced.method.division = division.division;
+                known_division = true;
+            }
+        }
+    }
+    if (!known_isa || !known_division ||
+        (forced.method.isa == sweep_isa::sse2 &&
+         forced.method.division != sweep_division::divider)) {
+        throw run_failure{exit_usage, "wave1d: WAVE1D_STEP=" + std::string(value) +
+                                          " is not one of " + std::string(valid_values)};
+    }
+    forced.set = true;
+    if (sweep_method_supported(forced.method)) return forced;
+    // The nearest kernel the processor has: the widest instruction set at most as wide as the
+    // one asked for, with the same division where it has it and the divider otherwise.
+    const sweep_method asked = forced.method;
+    for (sweep_isa isa : {sweep_isa::avx512, sweep_isa::avx2, sweep_isa::sse2}) {
+        if (isa > asked.isa || !sweep_isa_supported(isa)) continue;
+        forced.method = {isa, asked.division};
+        if (!sweep_method_supported(forced.method))
+            forced.method.division = sweep_division::divider;
+        break;
+    }
+    forced.warning = "wave1d: warning: WAVE1D_STEP=" + method_name(asked) +
+                     " is not available on this processor; the steps run " +
+                     method_name(forced.method) + "\n";
+    return forced;
+}
+
+forced_step forced_step_from_environment() {
+    const char* value = std::getenv("WAVE1D_STEP");
+    if (value == nullptr || *value == '\0') return {};
+    return parse_forced_step(value);
+}
 
 int available_threads() {
 #if defined(_OPENMP)
@@ -97,61 +280,155 @@ int available_threads() {
 #endif
 }
 
-step_threads plan_step_threads(const RunParameters& params) {
-    step_threads plan;
-    plan.threads = available_threads();
-    plan.method = fastest_sweep_method();
-    if (plan.threads > 1 && threads_fixed()) {
-        plan.split = true;
-        return plan;
-    }
-    plan.timed = plan.threads > 1 && point_count(params.nx) >= min_split_points;
+step_plan make_plan(const RunParameters& params, const forced_step& forced, int threads,
+                    bool fixed_threads, bool free_processor) {
+    step_plan plan;
+    plan.threads = std::max(threads, 1);
+    plan.points = point_count(params.nx);
     plan.steps_left = params.nt;
+    if (forced.set) {
+        plan.kernel[0] = forced.method;
+    } else {
+        plan.kernels = supported_sweep_methods(plan.kernel);
+    }
+    // Until measured otherwise, the widest instruction set with the divider (listed first).
+    plan.chosen[0] = plan.chosen[1] = 0;
+    const bool may_split = plan.threads > 1 && (fixed_threads || plan.points >= min_split_points);
+    plan.choose_threads = may_split && !fixed_threads && !forced.set;
+    plan.split = may_split && (!plan.choose_threads || free_processor);
+    plan.timed = !forced.set && (plan.kernels > 1 || plan.choose_threads);
     plan.interval = first_interval;
     plan.steps_to_probe = 1;
-    plan.setup_threaded =
-        plan.timed && point_count(params.nx) >= min_threaded_setup_points && processor_free();
-    plan.threads_awake = plan.setup_threaded;
+    plan.threads_awake = plan.split;
+    for (int mode = 0; mode < 2; ++mode) {
+        const std::int64_t parts = mode == 1 ? plan.threads : 1;
+        plan.whole_step_samples[mode] = plan.points / parts < 2 * sample_points + 64;
+        for (kernel_timing& t : plan.timing[mode]) {
+            t.interval = first_interval;
+        }
+    }
     return plan;
 }
 
-step_choice choose_step(step_threads& plan, std::int64_t now, bool (*processor_is_free)()) {
+step_plan plan_steps(const RunParameters& params, const forced_step& forced) {
+    const int threads = available_threads();
+    const bool fixed = threads_fixed();
+    return make_plan(params, forced, threads, fixed,
+                     threads > 1 && !fixed && !forced.set && processor_free());
+}
+
+step_choice choose_step(step_plan& plan, std::int64_t now, bool (*processor_is_free)()) {
     if (plan.last_start_ns != 0) plan.iteration_ns = now - plan.last_start_ns;
     plan.last_start_ns = now;
     --plan.steps_left;
+    step_choice choice;
 
-    // The first try of a split step waits until the rest of the run is long enough to absorb
-    // what it may cost.
-    const bool first_try = plan.split_ns == 0;
-    bool probe = plan.steps_to_probe <= 0 && now >= plan.earliest_probe_ns &&
-                 (!first_try || (plan.iteration_ns > 0 &&
-                                 plan.steps_left * plan.iteration_ns >= first_try_budget_ns));
-    // A try that waits for processors taken by other processes costs milliseconds: a split is
-    // only tried once the kernel shows a free processor at the start of a step; after
-    // busy_readings steps without one, the try counts as lost.
-    if (probe && !plan.split && !plan.threads_awake && !processor_is_free()) {
-        probe = false;
-        if (++plan.busy_readings >= busy_readings) {
-            plan.busy_readings = 0;
-            plan.interval = std::min(plan.interval * 2, max_interval);
-            plan.steps_to_probe = plan.interval;
+    if (plan.choose_threads) {
+        // The first try of the way not taken waits until the rest of the run is long enough to
+        // absorb what it may cost.
+        const bool first_try = !plan.split && plan.split_ns == 0;
+        bool probe = plan.steps_to_probe <= 0 && now >= plan.earliest_probe_ns &&
+                     (!first_try || (plan.iteration_ns > 0 &&
+                                     plan.steps_left * plan.iteration_ns >= first_try_budget_ns));
+        if (probe && !plan.split && !plan.threads_awake && !processor_is_free()) {
+            probe = false;
+            if (++plan.busy_readings >= busy_readings) {
+                plan.busy_readings = 0;
+                plan.interval = std::min(plan.interval * 2, max_interval);
+                plan.steps_to_probe = plan.interval;
+            }
+        }
+        choice.probe = probe;
+        choice.split = plan.split != probe;
+        choice.release = !choice.split && !plan.split && plan.threads_awake;
+        if (choice.release) plan.threads_awake = false;
+        choice.warm_up = choice.split && !plan.threads_awake;
+        plan.threads_awake = plan.threads_awake || choice.split;
+    } else {
+        choice.split = plan.split;
+    }
+
+    const int mode = choice.split ? 1 : 0;
+    choice.kernel = plan.chosen[mode];
+    if (!plan.timed || plan.kernels <= 1 || choice.probe || choice.warm_up) return choice;
+    for (kernel_timing& t : plan.timing[mode]) {
+        --t.steps_to_sample;
+    }
+    const double chosen_ns = chosen_estimate(plan, mode);
+    if (plan.whole_step_samples[mode]) {
+        // One kernel a step, the one due longest.
+        for (int k = 0; k < plan.kernels; ++k) {
+            if (sample_due(plan, mode, k, now, plan.points, chosen_ns)) {
+                choice.kernel = k;
+                choice.whole_step_sample = true;
+                break;
+            }
+        }
+        return choice;
+    }
+    for (int k = 0; k < plan.kernels && choice.samples < max_samples; ++k) {
+        if (sample_due(plan, mode, k, now, sample_points, chosen_ns)) {
+            choice.sample_kernel[choice.samples++] = k;
         }
     }
-    step_choice choice;
-    choice.probe = probe;
-    choice.split = plan.split != probe;
-    // Idle OpenMP threads keep spinning for a while, which on a busy machine takes processor time
-    // from this thread: while the steps run on one thread, the threads are let go.
-    choice.release = !choice.split && !plan.split && plan.threads_awake;
-    if (choice.release) plan.threads_awake = false;
-    // A try of a split step with no threads running first starts them, untimed.
-    choice.warm_up = choice.split && !plan.threads_awake;
-    plan.threads_awake = plan.threads_awake || choice.split;
     return choice;
 }
 
-void record_step(step_threads& plan, const step_choice& choice, std::int64_t took,
-                 std::int64_t end) {
+sweep_layout layout_of(const step_plan& plan, const step_choice& choice) {
+    sweep_layout layout;
+    layout.method = plan.kernel[choice.kernel];
+    layout.parts = choice.split ? plan.threads : 1;
+    layout.samples = choice.samples;
+    for (int n = 0; n < choice.samples; ++n) {
+        layout.sample_method[n] = plan.kernel[choice.sample_kernel[n]];
+    }
+    layout.sample_points = sample_points;
+    // A large prime number of points further along each time.
+    layout.sample_offset = plan.sample_round * 40009;
+    return layout;
+}
+
+void record_step(step_plan& plan, const step_choice& choice, std::int64_t took, std::int64_t end,
+                 const sweep_timing& pieces) {
+    const int mode = choice.split ? 1 : 0;
+    if (plan.timed && plan.kernels > 1 && !choice.warm_up && !choice.probe) {
+        double chosen_ns = chosen_estimate(plan, mode);
+        if (plan.whole_step_samples[mode]) {
+            record_sample(plan, mode, choice.kernel, plan.points, took, chosen_ns, end);
+        } else if (choice.samples == 0) {
+            // Until its pieces are timed, the chosen kernel's time per point on one thread is
+            // taken from the whole step; a step that takes a tenth longer or shorter than the
+            // steps before makes every kernel due to be measured again.
+            const std::int64_t parts = choice.split ? plan.threads : 1;
+            const double per_point = static_cast<double>(took) * static_cast<double>(parts) /
+                                     static_cast<double>(std::max<std::int64_t>(plan.points, 1));
+            const double before = plan.step_point_ns[mode];
+            if (before > 0 && (per_point * 10 > before * 11 || per_point * 10 < before * 9)) {
+                for (kernel_timing& t : plan.timing[mode]) {
+                    t.steps_to_sample = 0;
+                }
+            }
+            plan.step_point_ns[mode] = per_point;
+        } else {
+            ++plan.sample_round;
+            // The samples are judged against the chosen kernel on the same step.
+            const double now_ns = pieces.points[0] > 0 ? static_cast<double>(pieces.ns[0]) /
+                                                             static_cast<double>(pieces.points[0])
+                                                       : chosen_ns;
+            record_sample(plan, mode, plan.chosen[mode], pieces.points[0], pieces.ns[0], chosen_ns,
+                          end);
+            chosen_ns = now_ns;
+            for (int n = 0; n < choice.samples; ++n) {
+                record_sample(plan, mode, choice.sample_kernel[n], pieces.points[1 + n],
+                              pieces.ns[1 + n], chosen_ns, end);
+            }
+        }
+        choose_kernel(plan, mode);
+        // A step of a kernel measured on its own says nothing about the threads.
+        if (choice.whole_step_sample) return;
+    }
+    if (!plan.choose_threads) return;
+
     auto lost = [&](std::int64_t loss) {
         plan.interval = std::min(plan.interval * 2, max_interval);
         plan.steps_to_probe = plan.interval;
@@ -167,9 +444,10 @@ void record_step(step_threads& plan, const step_choice& choice, std::int64_t too
     (choice.split ? plan.split_ns : plan.one_thread_ns) = took;
     --plan.steps_to_probe;
     if (choice.probe) {
-        // The way tried is kept when it is faster by a tenth.
         const std::int64_t kept = choice.split ? plan.one_thread_ns : plan.split_ns;
-        if (took * 10 < kept * 9) {
+        // The split is kept, or taken, when it is faster than one thread by a tenth.
+        const bool split_won = choice.split ? took * 10 < kept * 9 : kept * 10 < took * 9;
+        if (split_won == choice.split) {
             plan.split = choice.split;
             plan.interval = first_interval;
             plan.steps_to_probe = plan.interval;
@@ -177,11 +455,7 @@ void record_step(step_threads& plan, const step_choice& choice, std::int64_t too
         } else {
             lost(took - kept);
         }
-    } else if (plan.split) {
-        // What the split steps took beyond one thread's time, less what later ones saved: it
-        // grows when another process has taken a core, and the split ends when it exceeds two
-        // one-thread steps (at least excess_limit_ns). A single slow step, more often an
-        // interruption than a change, is soon made up.
+    } else if (plan.split && plan.one_thread_ns > 0) {
         plan.split_excess_ns =
             std::max<std::int64_t>(plan.split_excess_ns + took - plan.one_thread_ns, 0);
         if (plan.split_excess_ns > std::max(2 * plan.one_thread_ns, excess_limit_ns)) {
@@ -192,29 +466,24 @@ void record_step(step_threads& plan, const step_choice& choice, std::int64_t too
     plan.warm_up_loss_ns = 0;
 }
 
-void icn_step(FieldSet& fields, const RunParameters& params, step_threads& plan) {
+void icn_step(FieldSet& fields, const RunParameters& params, step_plan& plan) {
     if (!plan.timed) {
-        icn_step_sweep(fields, params, plan.method, plan.split ? plan.threads : 1,
-                       part_order::threads);
+        icn_step_sweep(fields, params, layout_of(plan, step_choice{.split = plan.split}));
         return;
     }
     const step_choice choice = choose_step(plan, clock_ns(), processor_free);
     if (choice.release) release_threads();
+    sweep_timing pieces;
     const std::int64_t start = clock_ns();
-    icn_step_sweep(fields, params, plan.method, choice.split ? plan.threads : 1,
-                   part_order::threads);
+    icn_step_sweep(fields, params, layout_of(plan, choice), &pieces);
     const std::int64_t end = clock_ns();
-    record_step(plan, choice, end - start, end);
+    record_step(plan, choice, end - start, end, pieces);
 }
 
-int setup_threads(const step_threads& plan) {
-    return plan.setup_threaded || plan.split ? plan.threads : 1;
-}
-
-int output_threads(const step_threads& plan) {
+int work_threads(const step_plan& plan) {
     return plan.split ? plan.threads : 1;
 }
 
-int most_output_threads(const step_threads& plan) {
-    return plan.timed || plan.split ? plan.threads : 1;
+int most_work_threads(const step_plan& plan) {
+    return plan.choose_threads || plan.split ? plan.threads : 1;
 }

@@ -4,7 +4,7 @@
 #include <cstdint>
 
 #include "evolution/icn_step.hpp"
-#include "evolution/step_threads.hpp"
+#include "evolution/step_plan.hpp"
 #include "grid/grid.hpp"
 #include "grid/initial_data.hpp"
 #include "output/console.hpp"
@@ -35,11 +35,13 @@ void write_out(ProfileFiles& files, std::FILE* out) {
 }  // namespace
 
 void run_wave1d(std::istream& in, std::FILE* out, std::FILE* err) {
+    const forced_step forced = forced_step_from_environment();
+    std::fputs(forced.warning.c_str(), err);
     RunParameters params = read_parameters(in, out);
     FieldSet fields = create_grid(params);
     print_grid_summary(params, out);
-    step_threads threads = plan_step_threads(params);
-    set_initial_data(params, fields, setup_threads(threads));
+    step_plan plan = plan_steps(params, forced);
+    set_initial_data(params, fields, work_threads(plan));
     print_table_header(out);
     print_table_row(0.0, fields.phi, out);
     warn_before_first_step(params, fields, out, err);
@@ -47,10 +49,10 @@ void run_wave1d(std::istream& in, std::FILE* out, std::FILE* err) {
     warn_if_phi_not_finite(watch, 0.0, fields.phi, out, err);
 
     interrupt_guard interrupts;
-    ProfileFiles files = open_profile_files(most_output_threads(threads));
+    ProfileFiles files = open_profile_files(most_work_threads(plan));
     record_interrupts(interrupts);
     double time = 0.0;
-    write_initial_profile(files, time, fields.x, fields.phi, setup_threads(threads));
+    write_initial_profile(files, time, fields.x, fields.phi, work_threads(plan));
     write_out(files, out);
     auto last_write_out = std::chrono::steady_clock::now();
     double output_time = time;
@@ -60,11 +62,11 @@ void run_wave1d(std::istream& in, std::FILE* out, std::FILE* err) {
     if (params.nt >= 1) {
         for (std::int32_t step = 1;; ++step) {
             time = time + params.dt;
-            icn_step(fields, params, threads);
+            icn_step(fields, params, plan);
             if (is_output_step(step, params.every_1D)) {
                 print_table_row(time, fields.phi, out);
                 warn_if_phi_not_finite(watch, time, fields.phi, out, err);
-                write_profile(files, time, fields.x, fields.phi, output_threads(threads));
+                write_profile(files, time, fields.x, fields.phi, work_threads(plan));
                 output_time = time;
                 const auto now = std::chrono::steady_clock::now();
                 if (now - last_write_out >= write_out_interval) {

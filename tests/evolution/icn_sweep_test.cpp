@@ -15,35 +15,21 @@
 
 namespace {
 
-std::vector<sweep_isa> supported_isas() {
-    std::vector<sweep_isa> isas;
-    for (sweep_isa isa : {sweep_isa::sse2, sweep_isa::avx2, sweep_isa::avx512}) {
-        if (sweep_isa_supported(isa)) isas.push_back(isa);
-    }
-    return isas;
-}
-
 // Every instruction set the processor has, with each way of dividing it has.
 std::vector<sweep_method> supported_methods() {
-    std::vector<sweep_method> methods;
-    for (sweep_isa isa : supported_isas()) {
-        for (sweep_division division : {sweep_division::divider, sweep_division::multiply_add}) {
-            if (sweep_method_supported({isa, division})) methods.push_back({isa, division});
-        }
-    }
-    return methods;
+    sweep_method methods[max_sweep_methods];
+    const int count = supported_sweep_methods(methods);
+    return std::vector<sweep_method>(methods, methods + count);
 }
 
 std::string method_name(const sweep_method& method) {
-    const char* division = method.division == sweep_division::divider ? "" : ", exact division";
-    switch (method.isa) {
-        case sweep_isa::avx512:
-            return std::string("avx512") + division;
-        case sweep_isa::avx2:
-            return std::string("avx2") + division;
-        default:
-            return std::string("sse2") + division;
-    }
+    const char* isa = method.isa == sweep_isa::avx512 ? "avx512"
+                      : method.isa == sweep_isa::avx2 ? "avx2"
+                                                      : "sse2";
+    const char* division = method.division == sweep_division::divider ? ":divider"
+                           : method.division == sweep_division::first ? ":first"
+                                                                      : ":all";
+    return std::string(isa) + division;
 }
 
 void fill_random(GridFunction& f, std::mt19937_64& random, double low, double high) {
@@ -112,9 +98,22 @@ struct twin_runs {
     // the given order, checking after every step that phi, psi and pi agree at every point.
     void expect_same_steps(int steps, const sweep_method& method, int parts = 1,
                            part_order order = part_order::in_order, bool nan_equal = false) {
+        sweep_layout layout;
+        layout.method = method;
+        layout.parts = parts;
+        layout.order = order;
+        expect_same_steps(steps, layout, nan_equal);
+    }
+
+    void expect_same_steps(int steps, sweep_layout layout, bool nan_equal = false) {
+        const sweep_method& method = layout.method;
+        const int parts = layout.parts;
+        const part_order order = layout.order;
         for (int step = 1; step <= steps; ++step) {
             icn_step_passes(passes, params);
-            icn_step_sweep(sweep, params, method, parts, order);
+            icn_step_sweep(sweep, params, layout);
+            // The samples move along the grid from step to step, as the plan moves them.
+            layout.sample_offset += 997;
             const char* names[] = {"phi", "psi", "pi"};
             const GridFunction* a[] = {&passes.phi, &passes.psi, &passes.pi};
             const GridFunction* b[] = {&sweep.phi, &sweep.psi, &sweep.pi};
@@ -189,6 +188,39 @@ TEST(IcnSweep, SplitPartsInEitherOrderMatchThePasses) {
                         twin_runs runs(nx, boundtype, static_cast<std::uint64_t>(nx + parts));
                         runs.expect_same_steps(8, method, parts, order);
                     }
+                }
+            }
+        }
+    }
+}
+
+// Pieces measured with other kernels inside the first part, of every width next to each other,
+// at places that move along the grid, with the first part alone and beside others; they fit
+// partly or not at all into the small grids.
+TEST(IcnSweep, PiecesOfOtherKernelsMatchThePasses) {
+    const std::vector<sweep_method> methods = supported_methods();
+    for (const sweep_method& method : methods) {
+        for (std::int32_t nx : {60, 700, 20011}) {
+            for (int parts : {1, 3}) {
+                sweep_layout layout;
+                layout.method = method;
+                layout.parts = parts;
+                layout.order = part_order::reverse;
+                for (const sweep_method& other : methods) {
+                    if (other == method || layout.samples == max_samples) continue;
+                    layout.sample_method[layout.samples++] = other;
+                }
+                layout.sample_points = nx / 40 + 3;
+                sweep_timing timing;
+                twin_runs runs(nx, 2, static_cast<std::uint64_t>(nx) + 11u);
+                runs.expect_same_steps(6, layout);
+                icn_step_sweep(runs.sweep, runs.params, layout, &timing);
+                std::int64_t timed_points = 0;
+                for (std::int64_t points : timing.points)
+                    timed_points += points;
+                if (timing.points[1] > 0) {
+                    EXPECT_LE(timed_points, nx / parts + 16) << method_name(method) << " " << nx;
+                    EXPECT_GE(timing.points[1], layout.sample_points);
                 }
             }
         }

@@ -1,12 +1,16 @@
-// The thread planning followed step by step with made-up durations: a split step that pays is
-// kept, a processor held by another process never costs more than a tenth of the run, and a
-// freed processor is found again.
-#include "evolution/step_threads.hpp"
+// The step plan followed step by step with made-up durations: the fastest kernel is found and
+// kept at little cost, a change of the machine is noticed, a split step that pays is kept, a
+// processor held by another process never costs more than a tenth of the run, and a freed
+// processor is found again. And WAVE1D_STEP as a user writes it.
+#include "evolution/step_plan.hpp"
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <functional>
+#include <string>
+
+#include "common/run_failure.hpp"
 
 namespace {
 
@@ -21,49 +25,121 @@ bool processor_is_free() {
 struct simulated_run {
     std::int64_t time_ns = 0;
     std::int64_t split_steps = 0;
+    std::int64_t steps_of_kernel[max_sweep_methods] = {};  // steps whose main kernel it was
+    step_plan plan;
 };
 
-// `steps` steps of a two-thread plan; step_ns(split, step) is what the step takes. Between two
-// steps the run spends between_ns (output and the like).
-simulated_run simulate(std::int64_t steps,
-                       const std::function<std::int64_t(bool, std::int64_t)>& step_ns,
+// How long a kernel takes per point on one thread, by its index in the plan, at a step.
+using kernel_cost = std::function<double(int kernel, std::int64_t step)>;
+
+// `steps` steps of a plan for a grid of `points` points with `threads` threads and `kernels`
+// kernels. A step's pieces take points times the kernel's cost (split steps: over the threads,
+// plus split_extra_ns(step)); between two steps the run spends between_ns (output and the like).
+simulated_run simulate(std::int64_t steps, std::int64_t points, int threads, int kernels,
+                       const kernel_cost& cost,
+                       const std::function<std::int64_t(std::int64_t)>& split_extra_ns,
                        std::int64_t between_ns = 5 * us) {
-    step_threads plan;
-    plan.threads = 2;
-    plan.timed = true;
-    plan.steps_left = steps;
-    plan.interval = 8;
-    plan.steps_to_probe = 1;
+    RunParameters params;
+    params.nx = static_cast<std::int32_t>(points - 1);
+    params.nt = static_cast<std::int32_t>(steps);
     simulated_run run;
+    run.plan = make_plan(params, forced_step{}, threads, false, free_processor);
+    step_plan& plan = run.plan;
+    plan.kernels = kernels;
     std::int64_t now = 1;
     for (std::int64_t step = 0; step < steps; ++step) {
         const step_choice choice = choose_step(plan, now, processor_is_free);
-        const std::int64_t took = step_ns(choice.split, step);
+        const sweep_layout layout = layout_of(plan, choice);
+        const int parts = choice.split ? threads : 1;
+        sweep_timing pieces;
+        double first_part_ns = 0;
+        std::int64_t sampled_points = 0;
+        for (int n = 0; n < layout.samples && !plan.whole_step_samples[choice.split]; ++n) {
+            pieces.points[1 + n] = layout.sample_points;
+            pieces.ns[1 + n] = static_cast<std::int64_t>(static_cast<double>(layout.sample_points) *
+                                                         cost(choice.sample_kernel[n], step));
+            sampled_points += layout.sample_points;
+            first_part_ns += static_cast<double>(pieces.ns[1 + n]);
+        }
+        pieces.points[0] = points / parts - sampled_points;
+        pieces.ns[0] = static_cast<std::int64_t>(static_cast<double>(pieces.points[0]) *
+                                                 cost(choice.kernel, step));
+        first_part_ns += static_cast<double>(pieces.ns[0]);
+        std::int64_t took = static_cast<std::int64_t>(first_part_ns);
+        if (choice.split) took += split_extra_ns(step);
+        if (layout.samples == 0) pieces = {};
         now += took;
-        record_step(plan, choice, took, now);
+        record_step(plan, choice, took, now, pieces);
         now += between_ns;
         run.split_steps += choice.split;
+        ++run.steps_of_kernel[choice.kernel];
     }
     run.time_ns = now;
     return run;
 }
 
-TEST(StepThreads, KeepsTheSplitWhileItPays) {
+// Threads alone: one kernel taking step_ns(split, step) for the whole step.
+simulated_run simulate_threads(std::int64_t steps,
+                               const std::function<std::int64_t(bool, std::int64_t)>& step_ns,
+                               std::int64_t between_ns = 5 * us) {
+    constexpr std::int64_t points = 100000;
+    const std::int64_t one_ns = step_ns(false, 0);
+    return simulate(
+        steps, points, 2, 1,
+        [one_ns](int, std::int64_t) {
+            return static_cast<double>(one_ns) / static_cast<double>(points);
+        },
+        [&step_ns, one_ns](std::int64_t step) { return step_ns(true, step) - one_ns / 2; },
+        between_ns);
+}
+
+// Three kernels on a large grid and on a small one (whole steps), one thread: the fastest is
+// found whichever it is, and measuring the others costs under 2% of the run.
+TEST(StepPlan, FindsTheFastestKernelAtLittleCost) {
+    for (std::int64_t points : {2'000'001, 20'001, 1'001}) {
+        for (int fastest = 0; fastest < 3; ++fastest) {
+            const std::int64_t steps = 400'000'000 / points;
+            const simulated_run run = simulate(
+                steps, points, 1, 3,
+                [fastest](int k, std::int64_t) { return k == fastest ? 1.5 : 4.0 + k; },
+                [](std::int64_t) { return 0; });
+            EXPECT_EQ(run.plan.chosen[0], fastest) << points << " points";
+            const double best_ns =
+                static_cast<double>(steps) * (1.5 * static_cast<double>(points) + 5.0 * us);
+            EXPECT_LT(static_cast<double>(run.time_ns), best_ns * 1.02)
+                << points << " points, fastest kernel " << fastest;
+        }
+    }
+}
+
+// Halfway through the run the kernel that was fastest becomes slow (another process shares the
+// core's divider, say): the plan moves to the one that is fastest now.
+TEST(StepPlan, NoticesWhenTheFastestKernelChanges) {
+    constexpr std::int64_t steps = 4000;
+    const simulated_run run = simulate(
+        steps, 1'000'001, 1, 2,
+        [](int k, std::int64_t step) { return k == (step < steps / 2 ? 0 : 1) ? 1.0 : 2.0; },
+        [](std::int64_t) { return 0; });
+    EXPECT_EQ(run.plan.chosen[0], 1);
+    EXPECT_GT(run.steps_of_kernel[1], steps / 2 * 9 / 10);
+}
+
+TEST(StepPlan, KeepsTheSplitWhileItPays) {
     free_processor = true;
     const simulated_run run =
-        simulate(4000, [](bool split, std::int64_t) { return split ? 60 * us : 100 * us; });
+        simulate_threads(4000, [](bool split, std::int64_t) { return split ? 60 * us : 100 * us; });
     EXPECT_GT(run.split_steps, 4000 * 95 / 100);
 }
 
 // Another process holds the second processor: a split step waits for it (here 3 ms, a time slice
 // of the scheduler). Whether or not the kernel's count shows it, the run stays within a tenth of
 // one thread's time.
-TEST(StepThreads, ABusyProcessorCostsLessThanATenth) {
+TEST(StepPlan, ABusyProcessorCostsLessThanATenth) {
     for (bool shows_free : {true, false}) {
         free_processor = shows_free;
         for (std::int64_t one_ns : {60 * us, 2 * us * 1000}) {
             const std::int64_t steps = 4000;
-            const simulated_run run = simulate(steps, [one_ns](bool split, std::int64_t) {
+            const simulated_run run = simulate_threads(steps, [one_ns](bool split, std::int64_t) {
                 return split ? one_ns / 2 + 3000 * us : one_ns;
             });
             const std::int64_t one_thread_run = steps * (one_ns + 5 * us);
@@ -78,25 +154,79 @@ TEST(StepThreads, ABusyProcessorCostsLessThanATenth) {
     free_processor = true;
 }
 
-TEST(StepThreads, ASingleSlowSplitStepDoesNotEndTheSplit) {
+TEST(StepPlan, ASingleSlowSplitStepDoesNotEndTheSplit) {
     free_processor = true;
-    const simulated_run run = simulate(4000, [](bool split, std::int64_t step) {
+    const simulated_run run = simulate_threads(4000, [](bool split, std::int64_t step) {
         if (!split) return 100 * us;
         return step == 500 ? 250 * us : 60 * us;
     });
     EXPECT_GT(run.split_steps, 4000 * 95 / 100);
 }
 
-TEST(StepThreads, FindsTheProcessorAgainWhenTheOtherProcessEnds) {
+TEST(StepPlan, FindsTheProcessorAgainWhenTheOtherProcessEnds) {
     free_processor = true;
     std::int64_t late_split_steps = 0;
-    simulate(6000, [&late_split_steps](bool split, std::int64_t step) {
+    simulate_threads(6000, [&late_split_steps](bool split, std::int64_t step) {
         const bool busy = step < 2000;
         if (split && step >= 5000) ++late_split_steps;
         if (!split) return 100 * us;
         return busy ? 3000 * us : 60 * us;
     });
     EXPECT_GT(late_split_steps, 1000 * 90 / 100);
+}
+
+// A forced kernel, OMP_DYNAMIC=false or one thread: what is fixed is not timed.
+TEST(StepPlan, TimesNothingThatIsFixed) {
+    RunParameters params;
+    params.nx = 100000;
+    params.nt = 10;
+    const forced_step forced = parse_forced_step("sse2:divider");
+    const step_plan forced_plan = make_plan(params, forced, 2, false, true);
+    EXPECT_FALSE(forced_plan.timed);
+    EXPECT_TRUE(forced_plan.split);
+    EXPECT_EQ(forced_plan.kernel[0], (sweep_method{sweep_isa::sse2, sweep_division::divider}));
+    const step_plan fixed = make_plan(params, forced_step{}, 2, true, false);
+    EXPECT_TRUE(fixed.split);
+    EXPECT_FALSE(fixed.choose_threads);
+    EXPECT_FALSE(make_plan(params, forced, 1, false, true).split);
+}
+
+// Every valid value runs its kernel or the nearest one the processor has, with a warning that
+// names both; anything else stops the run with status 5 and the list of valid values.
+TEST(StepPlan, ReadsWave1dStepAsAUserWritesIt) {
+    for (const char* value : {"sse2:divider", "avx2:divider", "avx2:first", "avx2:all",
+                              "avx512:divider", "avx512:first", "avx512:all"}) {
+        const forced_step forced = parse_forced_step(value);
+        EXPECT_TRUE(forced.set);
+        EXPECT_TRUE(sweep_method_supported(forced.method)) << value;
+        if (!forced.warning.empty()) {
+            EXPECT_EQ(forced.warning.rfind("wave1d: warning: WAVE1D_STEP=" + std::string(value), 0),
+                      0u)
+                << forced.warning;
+            EXPECT_EQ(forced.warning.find('\n'), forced.warning.size() - 1);
+        }
+    }
+    for (const char* value : {"", "avx2", "avx2:", ":first", "sse2:first", "sse2:all", "AVX2:first",
+                              "avx2:first ", "avx1024:divider", "avx2:first:all"}) {
+        try {
+            parse_forced_step(value);
+            ADD_FAILURE() << "accepted '" << value << "'";
+        } catch (const run_failure& failure) {
+            EXPECT_EQ(failure.status, exit_usage);
+            EXPECT_NE(failure.message.find("avx512:all"), std::string::npos) << failure.message;
+        }
+    }
+}
+
+TEST(StepPlan, HelpLinesFitTheTerminal) {
+    std::string_view help = forced_step_help;
+    while (!help.empty()) {
+        const std::size_t end = help.find('\n');
+        ASSERT_NE(end, std::string_view::npos);
+        EXPECT_LE(end, 78u);
+        EXPECT_EQ(help.substr(0, 2), "  ");
+        help.remove_prefix(end + 1);
+    }
 }
 
 }  // namespace

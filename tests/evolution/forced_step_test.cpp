@@ -1,0 +1,85 @@
+// The whole program under every value of WAVE1D_STEP, on one thread and on two, against the
+// program left to choose for itself: the same console output and profile files, byte for byte.
+// A kernel the processor lacks runs the nearest one it has, with one warning line.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "evolution/icn_sweep.hpp"
+#include "support/run_wave1d.hpp"
+
+namespace {
+
+struct program_output {
+    std::string console, xl, xtl;
+    bool operator==(const program_output&) const = default;
+};
+
+program_output run_with(const std::string& input,
+                        std::vector<std::pair<std::string, std::string>> environment,
+                        std::string* err) {
+    temp_dir dir;
+    run_options options;
+    options.environment = std::move(environment);
+    const run_result r = run_program(dir.path, input, options);
+    EXPECT_EQ(r.exit_status, 0) << r.err;
+    *err = r.err;
+    return {r.out, read_file(dir.path / "phi.xl"), read_file(dir.path / "phi.xtl")};
+}
+
+TEST(ForcedStep, EveryKernelAndThreadCountGivesTheSameBytes) {
+    const struct {
+        const char* value;
+        sweep_method method;
+    } kernels[] = {{"sse2:divider", {sweep_isa::sse2, sweep_division::divider}},
+                   {"avx2:divider", {sweep_isa::avx2, sweep_division::divider}},
+                   {"avx2:first", {sweep_isa::avx2, sweep_division::first}},
+                   {"avx2:all", {sweep_isa::avx2, sweep_division::all}},
+                   {"avx512:divider", {sweep_isa::avx512, sweep_division::divider}},
+                   {"avx512:first", {sweep_isa::avx512, sweep_division::first}},
+                   {"avx512:all", {sweep_isa::avx512, sweep_division::all}}};
+    // Outgoing and periodic boundaries, the tanh lapse and a constant shift; a grid that
+    // splits into parts of several blocks, written every few steps.
+    for (const char* boundtype : {"2", "1"}) {
+        const std::string input = input_lines(
+            {"-10", "10", "20011", "0.5", "30", boundtype, "1", "1", "0", "7", "1", "1"});
+        std::string err;
+        const program_output chosen = run_with(input, {{"OMP_NUM_THREADS", "2"}}, &err);
+        EXPECT_EQ(err, "");
+        for (const auto& kernel : kernels) {
+            for (const char* threads : {"1", "2"}) {
+                const program_output forced = run_with(
+                    input, {{"WAVE1D_STEP", kernel.value}, {"OMP_NUM_THREADS", threads}}, &err);
+                if (sweep_method_supported(kernel.method)) {
+                    EXPECT_EQ(err, "") << kernel.value;
+                } else {
+                    EXPECT_EQ(
+                        err.rfind(std::string("wave1d: warning: WAVE1D_STEP=") + kernel.value, 0),
+                        0u)
+                        << err;
+                    EXPECT_EQ(err.find('\n'), err.size() - 1) << err;
+                }
+                EXPECT_TRUE(forced.console == chosen.console) << kernel.value << ", " << threads;
+                EXPECT_TRUE(forced.xl == chosen.xl) << kernel.value << ", " << threads;
+                EXPECT_TRUE(forced.xtl == chosen.xtl) << kernel.value << ", " << threads;
+            }
+        }
+    }
+}
+
+// A malformed value stops the run before the dialogue, with status 5 and the valid values.
+TEST(ForcedStep, MalformedValueStopsBeforeTheDialogue) {
+    temp_dir dir;
+    run_options options;
+    options.environment = {{"WAVE1D_STEP", "avx2:fast"}};
+    const run_result r = run_program(
+        dir.path, input_lines({"-1", "1", "8", "0.5", "4", "2", "1", "0.25", "0", "2", "0", "0"}),
+        options);
+    EXPECT_EQ(r.exit_status, 5);
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find("WAVE1D_STEP=avx2:fast"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("sse2:divider"), std::string::npos) << r.err;
+    EXPECT_FALSE(std::filesystem::exists(dir.path / "phi.xl"));
+}
+
+}  // namespace
