@@ -13,7 +13,8 @@ installed() {
     local path
     for path in "$@"; do [ -f "$prefix/$path" ] || { echo "  missing: $path"; return 1; }; done
 }
-check "the program and the tools in bin" installed bin/wave1d bin/wave1d-plot bin/wave1d-convergence
+check "the program and the tools in bin" installed bin/wave1d bin/wave1d-plot bin/wave1d-convergence \
+    bin/wave1d-view
 check "the tools' helper files and the Python reader in share/wave1d" \
     installed share/wave1d/plot_profiles.gp share/wave1d/input_items.awk share/wave1d/wave1d_profiles.py
 check "the README and the examples in share/doc/wave1d" \
@@ -27,6 +28,9 @@ check "the installed program runs an installed example" bash -c 'cd "$1" &&
 if command -v gnuplot >/dev/null 2>&1; then
     check "wave1d-plot draws its profiles" "$prefix/bin/wave1d-plot" "$scratch/run"
     check "its animation among them" test -s "$scratch/run/phi-animation.gif"
+fi
+if [ -f /usr/share/javascript/dygraphs/dygraph.min.js ]; then
+    check "wave1d-view writes its page" "$prefix/bin/wave1d-view" "$scratch/run"
 fi
 
 printf '%s\n' -10 10 40 0.5 16 2 1 1 0 8 0 0 >"$scratch/small.in"

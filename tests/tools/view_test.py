@@ -1,0 +1,151 @@
+"""tools/view on real runs, its pages opened in headless Chromium: the frame count, a frame's time
+and largest |phi| as phi.xl writes them, differences, notes, and no network request.
+Run as: python3 view_test.py WAVE1D (exits 77, skipped, without Chromium).
+"""
+
+import json
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+
+TOOLS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools")
+sys.path.insert(0, TOOLS)
+from wave1d_profiles import parse_number  # noqa: E402
+from profiles_reader_test import written  # noqa: E402
+
+RUNS = {  # the twelve values of each run
+    "pulse": "-10 10 400 0.5 800 2 1 1 0 40 0 0",
+    "double": "-10 10 400 0.5 800 2 2 1 0 40 0 0",  # twice the pulse, exactly
+    "coarse": "-10 10 200 0.5 400 2 1 1 0 30 0 0",  # other points, other output times
+    "grown": "-10 10 40 2.6 600 1 1 1 0 600 0 0",  # three-digit exponents
+    "blown": "-10 10 40 2.6 1322 1 1 1 0 661 0 0",  # Infinity, then NaN written as zero
+    "many": "-10 10 400 0.5 800 2 1 1 0 4 0 0",  # 201 output times
+}
+
+# Folders, tools/view options, the page's address fragment; what #status says is checked
+# against phi.xl of the first folder (with diff=1, against the difference of the second's
+# values from the first's; "largest": None leaves the value out); notes, words the page must
+# say ({frames}: the page's frame count); fewer: the page holds fewer frames than phi.xl.
+CASES = [
+    dict(runs=["pulse"], fragment="frame=3"),
+    dict(runs=["pulse"], fragment="frame=21"),
+    dict(runs=["grown"], fragment="frame=2"),
+    dict(runs=["blown"], fragment="frame=2"),
+    dict(runs=["blown"], fragment="frame=3"),
+    dict(runs=["pulse", "pulse"], fragment="frame=4&diff=1", notes=["whose x values coincide"]),
+    dict(runs=["pulse", "double"], fragment="frame=6&diff=1"),
+    dict(runs=["pulse", "coarse"], fragment="frame=5&diff=1", largest=None,
+         notes=["linear interpolation", "output times of coarse differ", "coarse is shown at time"]),
+    dict(runs=["many"], options=["--limit", "0.5"], fragment="frame=999", fewer=True,
+         notes=["{frames} of its 201 output times, evenly spaced"]),
+]
+
+
+def block(path, k):
+    """The number of output times of phi.xl, and the time text and phi texts of the k-th (from 1,
+    the last one for a larger k)."""
+    blocks = []
+    with open(path) as lines:
+        for line in lines:
+            fields = line.split()
+            if fields[:1] == ["#Time"]:
+                blocks.append((fields[2], []))
+            elif len(fields) == 2:
+                blocks[-1][1].append(fields[1])
+    return len(blocks), blocks[min(k, len(blocks)) - 1]
+
+
+def largest_text(texts):
+    finite = [text for text in texts if parse_number(text) == parse_number(text)]
+    return max(finite, key=lambda text: abs(parse_number(text))).lstrip("-")
+
+
+def chromium(url, *flags):
+    with tempfile.TemporaryDirectory() as profile:
+        command = ["chromium", "--headless", "--disable-gpu", "--disable-quic", "--no-first-run",
+                   "--disable-background-networking", "--disable-component-update",
+                   "--disable-sync", f"--user-data-dir={profile}", *flags,
+                   "--dump-dom", "--virtual-time-budget=10000", url]
+        if os.geteuid() == 0:
+            command.insert(1, "--no-sandbox")
+        return subprocess.run(command, capture_output=True, text=True, timeout=120).stdout
+
+
+def page_requests(net_log):
+    """The URLs that a page (not the browser itself) asked the network for."""
+    with open(net_log) as file:
+        log = json.load(file)
+    start = log["constants"]["logEventTypes"]["URL_REQUEST_START_JOB"]
+    return [event["params"]["url"] for event in log["events"]
+            if event["type"] == start and "file://" in json.dumps(event["params"])]
+
+
+def main(scratch):
+    failures = []
+
+    def check(what, ok, detail=""):
+        print(("ok: " if ok else "FAILED: ") + what + (f"\n  {detail}" if detail and not ok else ""))
+        if not ok:
+            failures.append(what)
+
+    for name, values in RUNS.items():
+        os.mkdir(os.path.join(scratch, name))
+        subprocess.run([WAVE1D], input="\n".join(values.split()) + "\n", text=True, check=True,
+                       cwd=os.path.join(scratch, name), stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL)
+
+    for n, case in enumerate(CASES):
+        page = os.path.join(scratch, f"page{n}.html")
+        subprocess.run([sys.executable, os.path.join(TOOLS, "view"), "-o", page,
+                        *case.get("options", []), *case["runs"]], check=True, cwd=scratch,
+                       capture_output=True)
+        dom = chromium(f"file://{page}#{case['fragment']}")
+        status = re.search(r'<div id="status">([^<]*)</div>', dom)
+        status = status.group(1) if status else "(no #status)"
+        k = int(re.search(r"frame=(\d+)", case["fragment"]).group(1))
+        outputs, (time, texts) = block(os.path.join(scratch, case["runs"][0], "phi.xl"), k)
+        frames = outputs
+        if case.get("fewer"):
+            frames = int(re.search(r" of (\d+)", status).group(1))
+            check(f"the page holds fewer than the {outputs} output times", frames < outputs)
+        largest = case.get("largest", largest_text(texts))
+        if "diff=1" in case["fragment"] and "largest" not in case:
+            others = block(os.path.join(scratch, case["runs"][1], "phi.xl"), k)[1][1]
+            largest = written(max(abs(parse_number(b) - parse_number(a))
+                                  for a, b in zip(texts, others)), 9)
+        want = f"frame {min(k, frames)} of {frames}, time {time}, max |phi| "
+        what = f"{' '.join(case['runs'])} #{case['fragment']}: {want}{largest or ''}"
+        check(what, status.startswith(want) and (largest is None or status == want + largest),
+              status)
+        for words in case.get("notes", []):
+            words = words.format(frames=frames)
+            check(f"  the page says \"{words}\"", words in dom)
+
+    # Two runs overlaid, as the user opens them: everything the page needs is inside it.
+    page = os.path.join(scratch, "page7.html")
+    net_log = os.path.join(scratch, "net.json")
+    chromium(f"file://{page}", f"--log-net-log={net_log}")
+    with open(page) as file:
+        head = file.read(2000)
+    check("the page forbids itself any request",
+          re.search(r"Content-Security-Policy\"\s+content=\"default-src 'none';", head) is not None)
+    check("and asks the network for nothing", page_requests(net_log) == [],
+          page_requests(net_log))
+
+    missing = subprocess.run([sys.executable, os.path.join(TOOLS, "view"), scratch],
+                             capture_output=True, text=True)
+    check("a folder without phi.xl: status 1 and its name", missing.returncode == 1 and
+          f"{scratch}/phi.xl does not exist" in missing.stderr, missing.stderr)
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    WAVE1D = os.path.abspath(sys.argv[1])
+    if shutil.which("chromium") is None:
+        print("chromium is not installed (on Debian: tools/install-prerequisites tests)")
+        sys.exit(77)
+    with tempfile.TemporaryDirectory() as folder:
+        sys.exit(main(folder))
