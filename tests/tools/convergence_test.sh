@@ -1,8 +1,12 @@
 #!/usr/bin/env bash
 # tools/convergence on small cases: the factor of this second-order scheme comes out near 4,
 # the error against the exact solution falls by 4 per halving of dx, the three runs get
-# scaled inputs, and unusable inputs are refused with a message.
+# scaled inputs, and unusable inputs are refused with a message. Its help.
 source "$(dirname "$0")/test_lib.sh"
+
+check "tools/convergence -h prints its help" shows_help convergence -h
+check "tools/convergence --help prints its help, after an option too" \
+    shows_help convergence -w "$wave1d" --help
 
 # True when every number given lies within 10% of 4.
 near_four() {
@@ -76,6 +80,7 @@ check "fewer than twelve values" refuses "only 9 of the twelve values" "$scratch
 printf '%s\n' -10 10 200.0 0.5 80 2 1 1 0 40 0 0 >"$scratch/real_nx.in"
 check "a real nx" refuses 'nx is "200.0", not an integer' "$scratch/real_nx.in"
 check "no program" refuses "no wave1d program" -w "$scratch/none" "$scratch/shifted.in"
+check "an unknown long option" refuses "unknown option --version" --version "$scratch/shifted.in"
 
 # A run that blew up: its profiles hold zeros where phi is NaN, but its table tells.
 check "the unstable example: NaN in the table" refuses "its table shows NaN at time 4.18E+02" \

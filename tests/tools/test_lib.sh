@@ -30,6 +30,17 @@ finish() {
     [ "$failures" -eq 0 ] || { echo "$failures check(s) failed"; exit 1; }
 }
 
+# True when the tool $1, run with the options after it, prints its help on standard output
+# alone, beginning with the line that says what it does and giving its synopsis, and exits 0.
+shows_help() {
+    local tool=$1 out errors status=0
+    shift
+    out=$("$tools/$tool" "$@" 2>"$scratch/help_errors") || status=$?
+    errors=$(cat "$scratch/help_errors")
+    echo "  exit status $status: ${out%%$'\n'*}${errors:+ (standard error: $errors)}"
+    [ "$status" -eq 0 ] && [ -z "$errors" ] && [[ $out == [A-Z]*$'\n\n'"  tools/$tool "* ]]
+}
+
 # Runs wave1d in a new folder DIR on the twelve values given after it.
 run_in() {
     local dir=$1
