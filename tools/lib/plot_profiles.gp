@@ -1,6 +1,7 @@
-# The images of tools/plot. Set before loading: profiles_data, spacetime_data (the data files
-# that tools/plot prepares), profiles_png, spacetime_png (the images to write), image_size
-# ("width,height"), largest (the largest finite magnitude of phi in the files) and outputs (the
+# The images of tools/plot. Set before loading: run_name (the run's folder as the titles show
+# it, in enhanced text), profiles_data, spacetime_data (the data files that tools/plot
+# prepares), profiles_png, spacetime_png (the images to write), image_size ("width,height"),
+# largest (the largest finite magnitude of phi in the files) and outputs (the
 # number of output times); for the animation frame_data (a printf format giving the data file
 # of frame k, counted from 0), frame_times (the time of each frame, separated by blanks),
 # frame_outputs (the output time each frame shows, counted from 1, separated by blanks),
@@ -16,13 +17,15 @@ log_from = 1e6
 log_scale = largest > log_from
 shown(v) = log_scale ? sgn(v) * log10(1 + abs(v)) : v
 phi_name = log_scale ? "sign(phi) log_{10}(1 + |phi|)" : "phi"
-# The files hold every fourth grid point, so their largest |phi| can be below the table's.
+# Under each title, smaller, the run's folder and then the scale, each on a line of its own;
+# the files hold every fourth grid point, so their largest |phi| can be below the table's.
 scale_note = log_scale ? sprintf("\n{/*0.8 signed logarithmic scale; sampled maximum of |phi|: %.3g}", largest) : ""
+subtitle = "\n{/*0.8 run in ".run_name."}".scale_note
 
 # Snapshots of phi against x. Every curve is one output time; its colour is the time, read
 # from the colour bar (dark early, bright late).
 set output profiles_png
-set title sprintf("%s against x at the %d output times", phi_name, outputs).scale_note font ",14"
+set title sprintf("%s against x at the %d output times", phi_name, outputs).subtitle font ",14"
 set xlabel "x"
 set ylabel phi_name
 set cblabel "time"
@@ -41,7 +44,9 @@ unset output
 # (blue negative, white zero, red positive). Rows are interpolated four times in time.
 reset
 set output spacetime_png
-set title sprintf("%s over x and time", phi_name).scale_note font ",14" offset 0, 1
+# A label, not a title: gnuplot places a 3D title that holds escaped characters too high.
+set label 1 sprintf("%s over x and time", phi_name).subtitle at screen 0.5, screen 0.935 center \
+    font ",14"
 set xlabel "x"
 set ylabel "time"
 set cblabel phi_name
@@ -83,7 +88,7 @@ frames = words(frame_times)
 do for [k = 1:frames] {
     time = real(word(frame_times, k))
     set title sprintf("%s against x at time %g (output %s of %d)", phi_name, time, \
-                      word(frame_outputs, k), outputs).scale_note font ",14"
+                      word(frame_outputs, k), outputs).subtitle font ",14"
     plot sprintf(frame_data, k - 1) using 1:(shown($2)) with lines lw 2 lc rgb "#21918c" notitle
 }
 unset output
