@@ -1,7 +1,11 @@
 #!/usr/bin/env bash
 # tools/plot refuses, with a non-zero exit status and a message naming the cause, to draw from
-# missing or empty files and without gnuplot, and then leaves no image behind.
+# missing or empty files, without gnuplot or when gnuplot fails, and then leaves no image
+# behind. Its help. None of this needs gnuplot.
 source "$(dirname "$0")/test_lib.sh"
+
+check "tools/plot -h prints its help" shows_help plot -h
+check "tools/plot --help prints its help" shows_help plot --help
 
 # Runs tools/plot on DIR (with PATH set to $plot_path when given); true when it fails, names
 # $expected in its message, and writes no image.
@@ -42,5 +46,20 @@ done
 run_in "$scratch/no_gnuplot" -5 5 40 0.5 40 2 1 1 0 10 0 0
 plot_path=$scratch/bin check "gnuplot missing" refuses "$scratch/no_gnuplot" \
     "gnuplot is not installed"
+
+# A gnuplot that writes the first image and then fails: its message is passed on, and the
+# run's folder gets none of the images.
+cat >"$scratch/bin/gnuplot" <<'SCRIPT'
+#!/usr/bin/env bash
+for argument in "$@"; do
+    [[ $argument != profiles_png=* ]] || eval "$argument"
+done
+: >"$profiles_png"
+echo "the stand-in gnuplot fails" >&2
+exit 1
+SCRIPT
+chmod +x "$scratch/bin/gnuplot"
+plot_path=$scratch/bin check "gnuplot fails" refuses "$scratch/no_gnuplot" \
+    "gnuplot failed: the stand-in gnuplot fails"
 
 finish

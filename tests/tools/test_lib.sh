@@ -14,6 +14,8 @@ failures=0
 
 # Exit status that CTest reports as a skipped test.
 readonly skip_status=77
+# The optional tools not found, each with the checks left out for want of it.
+not_found=()
 
 check() {
     local what=$1
@@ -26,8 +28,22 @@ check() {
     fi
 }
 
+# True when the optional tool $1 is on the PATH. Otherwise the checks that need it, named by
+# $2, are left out, and finish reports the test as skipped, with the reason.
+have() {
+    command -v "$1" >/dev/null 2>&1 && return 0
+    echo "left out, $1 is not installed: $2"
+    not_found+=("$1 ($2)")
+    return 1
+}
+
+# Ends the test: failed when a check failed, else skipped when an optional tool was missing.
 finish() {
     [ "$failures" -eq 0 ] || { echo "$failures check(s) failed"; exit 1; }
+    if [ "${#not_found[@]}" -gt 0 ]; then
+        echo "skipped: not installed: $(printf '%s; ' "${not_found[@]}" | sed 's/; $//')"
+        exit "$skip_status"
+    fi
 }
 
 # True when the tool $1, run with the options after it, prints its help on standard output
