@@ -134,14 +134,8 @@ const bool sweeps_registered = [] {
     for (int threads : {1, 2}) {
         for (int k = 0; k < count; ++k) {
             const sweep_method method = methods[k];
-            const char* isa = method.isa == sweep_isa::avx512 ? "avx512"
-                              : method.isa == sweep_isa::avx2 ? "avx2"
-                                                              : "sse2";
-            const char* division = method.division == sweep_division::divider ? "divider"
-                                   : method.division == sweep_division::first ? "first"
-                                                                              : "all";
-            const std::string name = std::string("step_sweep_") + isa + ":" + division +
-                                     "/threads:" + std::to_string(threads);
+            const std::string name =
+                "step_sweep_" + sweep_method_name(method) + "/threads:" + std::to_string(threads);
             benchmark::RegisterBenchmark(name.c_str(), step_sweep, method, threads)
                 ->ArgsProduct({sizes})
                 ->ArgName("nx")

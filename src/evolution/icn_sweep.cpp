@@ -487,6 +487,16 @@ void run_part(const middle_pieces& pieces, int part, const sweep_method (&method
 
 }  // namespace
 
+std::string sweep_method_name(const sweep_method& method) {
+    const char* isa = method.isa == sweep_isa::avx512 ? "avx512"
+                      : method.isa == sweep_isa::avx2 ? "avx2"
+                                                      : "sse2";
+    const char* division = method.division == sweep_division::divider ? ":divider"
+                           : method.division == sweep_division::first ? ":first"
+                                                                      : ":all";
+    return std::string(isa) + division;
+}
+
 bool sweep_isa_supported(sweep_isa isa) {
 #if defined(__x86_64__) || defined(__i386__)
     // The processor is examined once, also when this runs before the program's constructors.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "common/run_parameters.hpp"
 #include "grid/field_set.hpp"
@@ -36,6 +37,9 @@ struct sweep_method {
     sweep_division division = sweep_division::divider;
     friend bool operator==(const sweep_method&, const sweep_method&) = default;
 };
+
+// The kernel as WAVE1D_STEP names it: "avx2:first" and the like.
+std::string sweep_method_name(const sweep_method& method);
 
 bool sweep_isa_supported(sweep_isa isa);
 bool sweep_method_supported(const sweep_method& method);

@@ -21,8 +21,9 @@
 //
 // What is chosen: the kernel of the sweep, among every instruction set the processor has and
 // each way of dividing it has; and whether a step runs on one thread or is split over all of
-// them. WAVE1D_STEP fixes the kernel and OMP_DYNAMIC=false the split; what is fixed is not
-// measured.
+// them. WAVE1D_STEP fixes the kernel, and then nothing is measured: the steps are split over
+// all the threads on every grid that rule 1 lets split. OMP_DYNAMIC=false splits every step,
+// whatever the grid, and only the kernel is measured.
 namespace {
 
 // 1. A grid below this many points is never split: its step takes microseconds, less than the
@@ -37,7 +38,8 @@ constexpr std::int64_t min_split_points = 4096;
 // sample_points points of a step made by the chosen kernel (all of them on the first thread's
 // share, at most half of it, at a place that moves from step to step), the chosen kernel on the
 // rest; on a grid too small for a piece of that size, on a whole step of its own. A kernel is
-// chosen when its time per point, the least of its last three measurements, is the least.
+// chosen when its time per point, the median of its last three measurements, is the least. A
+// step a tenth slower or faster than the one before makes every kernel due to be measured.
 constexpr std::int64_t sample_points = 4096;
 
 // 4. What is not chosen is tried again now and then: after first_interval steps at first, twice
@@ -51,9 +53,10 @@ constexpr std::int64_t max_interval = 1024;
 constexpr std::int64_t loss_budget = 50;
 constexpr double untried_factor = 3.0;
 
-// 5. The threading not taken is tried the same way, and kept when it is faster by a tenth. The
-// first try waits until the rest of the run takes at least first_try_budget_ns: a split that
-// waits for a processor taken by another process can cost a few milliseconds.
+// 5. The threading not taken is tried the same way; the split is taken, or kept, when it is
+// faster than one thread by a tenth. The first try of a split waits until the rest of the run
+// takes at least first_try_budget_ns: a split that waits for a processor taken by another
+// process can cost a few milliseconds.
 constexpr std::int64_t first_try_budget_ns = 100'000'000;
 
 // 6. A split is only tried at a step that starts while the kernel counts a free processor,
@@ -109,32 +112,8 @@ std::int64_t clock_ns() {
         .count();
 }
 
-constexpr struct {
-    sweep_isa isa;
-    std::string_view name;
-} isa_names[] = {
-    {sweep_isa::sse2, "sse2"}, {sweep_isa::avx2, "avx2"}, {sweep_isa::avx512, "avx512"}};
-
-constexpr struct {
-    sweep_division division;
-    std::string_view name;
-} division_names[] = {{sweep_division::divider, "divider"},
-                      {sweep_division::first, "first"},
-                      {sweep_division::all, "all"}};
-
 constexpr std::string_view valid_values =
     "sse2:divider, avx2:divider, avx2:first, avx2:all, avx512:divider, avx512:first, avx512:all";
-
-std::string method_name(const sweep_method& method) {
-    std::string name;
-    for (const auto& isa : isa_names) {
-        if (isa.isa == method.isa) name = isa.name;
-    }
-    for (const auto& division : division_names) {
-        if (division.division == method.division) name += ":" + std::string(division.name);
-    }
-    return name;
-}
 
 // The estimate of a kernel's time per point: the median of its last three measurements (the
 // least of two); 0 when it has none.
@@ -222,29 +201,21 @@ void choose_kernel(step_plan& plan, int mode) {
 
 forced_step parse_forced_step(std::string_view value) {
     forced_step forced;
-    const std::size_t colon = value.find(':');
-    bool known_isa = false, known_division = false;
-    if (colon != std::string_view::npos) {
-        for (const auto& isa : isa_names) {
-            if (value.substr(0, colon) == isa.name) {
-                forced.method.isa = isa.isa;
-                known_isa = true;
-            }
-        }
-        for (const auto& division : division_names) {
-            if (value.substr(colon + 1) == division.name) {
-                forced.method.division = division.division;
-                known_division = true;
+    for (sweep_isa isa : {sweep_isa::sse2, sweep_isa::avx2, sweep_isa::avx512}) {
+        for (sweep_division division :
+             {sweep_division::divider, sweep_division::first, sweep_division::all}) {
+            // SSE2 has only the divider.
+            if (isa == sweep_isa::sse2 && division != sweep_division::divider) continue;
+            if (sweep_method_name({isa, division}) == value) {
+                forced.method = {isa, division};
+                forced.set = true;
             }
         }
     }
-    if (!known_isa || !known_division ||
-        (forced.method.isa == sweep_isa::sse2 &&
-         forced.method.division != sweep_division::divider)) {
+    if (!forced.set) {
         throw run_failure{exit_usage, "wave1d: WAVE1D_STEP=" + std::string(value) +
                                           " is not one of " + std::string(valid_values)};
     }
-    forced.set = true;
     if (sweep_method_supported(forced.method)) return forced;
     // The nearest kernel the processor has: the widest instruction set at most as wide as the
     // one asked for, with the same division where it has it and the divider otherwise.
@@ -256,9 +227,9 @@ forced_step parse_forced_step(std::string_view value) {
             forced.method.division = sweep_division::divider;
         break;
     }
-    forced.warning = "wave1d: warning: WAVE1D_STEP=" + method_name(asked) +
+    forced.warning = "wave1d: warning: WAVE1D_STEP=" + sweep_method_name(asked) +
                      " is not available on this processor; the steps run " +
-                     method_name(forced.method) + "\n";
+                     sweep_method_name(forced.method) + "\n";
     return forced;
 }
 

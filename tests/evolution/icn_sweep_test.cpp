@@ -23,13 +23,7 @@ std::vector<sweep_method> supported_methods() {
 }
 
 std::string method_name(const sweep_method& method) {
-    const char* isa = method.isa == sweep_isa::avx512 ? "avx512"
-                      : method.isa == sweep_isa::avx2 ? "avx2"
-                                                      : "sse2";
-    const char* division = method.division == sweep_division::divider ? ":divider"
-                           : method.division == sweep_division::first ? ":first"
-                                                                      : ":all";
-    return std::string(isa) + division;
+    return sweep_method_name(method);
 }
 
 void fill_random(GridFunction& f, std::mt19937_64& random, double low, double high) {
