@@ -1,22 +1,27 @@
 #pragma once
 
 #include <cstdio>
+#include <string>
 
-// What the command line asks for. The program reads its values from standard input; the only
-// arguments it takes are the options below, one at a time.
-enum class program_request {
-    run,      // no argument: the dialogue on standard input
-    help,     // --help or -h
-    version,  // --version
+// What the command line asks for: the run, with its values from standard input or from one
+// file, or one of the options.
+struct program_request {
+    enum class kind {
+        run,      // no argument, or one FILE
+        help,     // --help or -h
+        version,  // --version
+    };
+    kind what = kind::run;
+    std::string input_path;  // FILE, or empty for standard input
 };
 
-// Reads the arguments. Any other argument, or more than one, throws run_failure with exit_usage
-// and a one-line message that the values come from standard input, so that the program stops
-// at once instead of waiting on standard input.
+// Reads the arguments. An unknown option, or more than one argument, throws run_failure with
+// exit_usage and a one-line message, so that the program stops at once instead of waiting on
+// standard input.
 program_request read_command_line(int argc, const char* const* argv);
 
-// The twelve values with their meanings and choices, what the program writes, the exit
-// statuses and an example. Throws run_failure with exit_output when out cannot be written.
+// The help text of program_manual. Throws run_failure with exit_output when out cannot be
+// written.
 void print_help(std::FILE* out = stdout);
 
 // "wave1d" and the version, on one line.

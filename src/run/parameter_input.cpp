@@ -8,6 +8,9 @@
 
 #include "common/run_failure.hpp"
 #include "output/console.hpp"
+#include "output/console_report.hpp"
+#include "run/input_values.hpp"
+#include "run/run_warnings.hpp"
 
 namespace {
 
@@ -29,14 +32,9 @@ std::size_t digit_run(std::string_view s) {
     return n;
 }
 
-struct field_description {
-    const char* name;
-    const char* prompt;
-};
-
-[[noreturn]] void refuse(const field_description& field, const std::string& reason) {
-    throw run_failure{exit_input, std::string("wave1d: cannot read ") + field.name + " (" +
-                                      field.prompt + "): " + reason};
+[[noreturn]] void refuse(const input_value& field, const std::string& reason) {
+    throw run_failure{exit_input, "wave1d: cannot read " + std::string(field.name) + " (" +
+                                      std::string(field.prompt) + "): " + reason};
 }
 
 // A line may be this long at most. Input is read character by character and only the item is
@@ -44,9 +42,20 @@ struct field_description {
 // characters instead of filling memory or being read for ever.
 constexpr std::size_t longest_line = 65536;
 
+// Longest part of a line shown in the warning about a decimal comma.
+constexpr std::size_t shown_slip = 64;
+
+struct line_item {
+    std::string item;
+    // When the item ends at a comma followed directly by a digit (a decimal comma or a
+    // thousands separator, most likely): the item with what follows it up to the next blank,
+    // slash or line end. Empty otherwise.
+    std::string comma_slip;
+};
+
 // Finds the next item: skips blank lines and leading blanks, cuts the item at a blank, comma,
 // slash or line end, and drops the rest of that line.
-std::string next_item(std::istream& in, const field_description& field) {
+line_item next_item(std::istream& in, const input_value& field) {
     std::size_t column = 0;
     auto next = [&](char& c) {
         if (!in.get(c)) return false;
@@ -64,12 +73,18 @@ std::string next_item(std::istream& in, const field_description& field) {
     if (c == ',') refuse(field, "the line gives a null value (it begins with a comma)");
     if (c == '/') refuse(field, "a slash ends the input before a value was given");
 
-    std::string item(1, c);
+    line_item read{std::string(1, c), {}};
     while (next(c) && c != '\n' && !ends_item(c))
-        item += c;
+        read.item += c;
+    if (in && c == ',' && in.peek() != EOF && is_digit(static_cast<char>(in.peek()))) {
+        read.comma_slip = read.item;
+        do {
+            if (read.comma_slip.size() < shown_slip) read.comma_slip += c;
+        } while (next(c) && c != '\n' && !is_blank(c) && c != '/');
+    }
     while (in && c != '\n' && next(c)) {
     }
-    return item;
+    return read;
 }
 
 }  // namespace
@@ -143,46 +158,40 @@ std::optional<double> parse_real(std::string_view item) {
     return value;
 }
 
-RunParameters read_parameters(std::istream& in, std::FILE* out) {
+RunParameters read_parameters(std::istream& in, std::FILE* out, std::FILE* err) {
     RunParameters params;
-
-    auto ask = [&](const field_description& field) {
+    for (const input_value& field : input_values) {
         write_console(out, " ");
         write_console(out, field.prompt);
         write_console(out, "\n");
         flush_console(out);
-        return next_item(in, field);
-    };
-    // Asks for one value, converts it with parse and stores it in target, or stops the run
-    // saying what the item should have been.
-    auto read_value = [&](const char* name, const char* prompt, auto& target, auto parse,
-                          const char* expected) {
-        const field_description field{name, prompt};
-        const std::string item = ask(field);
-        const auto value = parse(item);
-        if (!value) refuse(field, quoted(item) + " is not " + expected);
-        target = *value;
-        write_console(out, "\n");
-    };
-    auto read_real = [&](const char* name, const char* prompt, double& target) {
-        read_value(name, prompt, target, parse_real, "a real number within the range of a double");
-    };
-    auto read_integer = [&](const char* name, const char* prompt, std::int32_t& target) {
-        read_value(name, prompt, target, parse_integer,
-                   "an integer from -2147483648 to 2147483647");
-    };
+        const line_item read = next_item(in, field);
 
-    read_real("xmin", "The left end of the spatial domain", params.xmin);
-    read_real("xmax", "The right end of the spatial domain", params.xmax);
-    read_integer("nx", "Number of points in the spatial domain", params.nx);
-    read_real("courant", "Courant factor", params.courant);
-    read_integer("nt", "Number of iterations", params.nt);
-    read_integer("boundtype", "Type of boundary condition", params.boundtype);
-    read_real("amplitude", "Aplitude of the gaussian", params.amplitude);
-    read_real("width", "Width of the initial gaussian", params.width);
-    read_real("center", "Center of the gaussian", params.center);
-    read_integer("every_1D", "every_1D", params.every_1D);
-    read_integer("lapsetype", "lapsetype", params.lapsetype);
-    read_integer("shifttype", "shifttype", params.shifttype);
+        char shown[64];
+        std::string_view value_text;
+        if (field.type == value_type::real) {
+            const auto value = parse_real(read.item);
+            if (!value) {
+                refuse(field,
+                       quoted(read.item) + " is not a real number within the range of a double");
+            }
+            params.*field.real_field = *value;
+            value_text = summary_number(*value, shown);
+        } else {
+            const auto value = parse_integer(read.item);
+            if (!value) {
+                refuse(field,
+                       quoted(read.item) + " is not an integer from -2147483648 to 2147483647");
+            }
+            params.*field.integer_field = *value;
+            value_text = read.item;
+        }
+        if (!read.comma_slip.empty()) {
+            write_warning(out, err,
+                          {field.name, " read as ", value_text, " from ", quoted(read.comma_slip),
+                           ": a comma ends a value"});
+        }
+        write_console(out, "\n");
+    }
     return params;
 }

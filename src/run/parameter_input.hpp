@@ -18,7 +18,10 @@
 // by E, e, D or d. Throws run_failure with exit_input, naming the value and the reason, when
 // input ends, a line gives a null value (begins with a comma) or a slash before any item, an
 // item is not a number of the field's type, or a line is longer than 65536 characters.
-RunParameters read_parameters(std::istream& in = std::cin, std::FILE* out = stdout);
+// A value followed directly by a comma and a digit ("0,5", "1,000") is read as before, up to
+// the comma, with a warning on err naming the value read and the text it came from.
+RunParameters read_parameters(std::istream& in = std::cin, std::FILE* out = stdout,
+                              std::FILE* err = stderr);
 
 // The conversions used above, on an item that has already been cut from its line. They return
 // nothing when the item is not a valid number of that type; parse_real also refuses a value

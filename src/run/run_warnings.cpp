@@ -14,9 +14,8 @@ namespace {
 
 constexpr std::string_view warning_prefix = "wave1d: warning: ";
 
-// Writes one warning line made of the prefix and parts, in a single write and without
-// allocating, since it can come in the middle of the run. A failing err is not an error of the
-// run: the warning is advice, so its write is not checked.
+}  // namespace
+
 void write_warning(std::FILE* out, std::FILE* err, std::initializer_list<std::string_view> parts) {
     flush_console(out);
     char line[1024];
@@ -34,6 +33,8 @@ void write_warning(std::FILE* out, std::FILE* err, std::initializer_list<std::st
     std::fwrite(line, 1, n, err);
     std::fflush(err);
 }
+
+namespace {
 
 void warn_unstable_courant(const RunParameters& params, const FieldSet& fields, std::FILE* out,
                            std::FILE* err) {

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstdio>
+#include <initializer_list>
+#include <string_view>
 
 #include "common/run_parameters.hpp"
 #include "grid/field_set.hpp"
@@ -8,6 +10,10 @@
 // Warnings about a run whose results cannot be trusted. Each is one line on err beginning
 // "wave1d: warning: "; the run itself goes on unchanged. out is flushed before a warning, so
 // that in a log holding both streams the warning follows the console lines it concerns.
+
+// One warning: the prefix and parts, as one line written at once, without allocating. The write
+// is not checked: a warning is advice, and a failing err is no failure of the run.
+void write_warning(std::FILE* out, std::FILE* err, std::initializer_list<std::string_view> parts);
 
 // Before the first step, once the lapse and shift are set. Nothing when the run takes no step
 // (nt < 1), since nothing can grow then.
