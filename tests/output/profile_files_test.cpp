@@ -205,7 +205,7 @@ TEST_F(ProfileFilesTest, EveryRecordCarriesItsOwnFieldsAcrossManyBuffers) {
     EXPECT_EQ(read_file("phi.xtl"), xtl);
 }
 
-TEST_F(ProfileFilesTest, FilesThatCannotBeCreatedOrWrittenStopTheRun) {
+TEST_F(ProfileFilesTest, AFileThatCannotBeCreatedStopsTheRun) {
     fs::create_directory("phi.xtl");
     try {
         open_profile_files();
@@ -217,21 +217,6 @@ TEST_F(ProfileFilesTest, FilesThatCannotBeCreatedOrWrittenStopTheRun) {
     }
     EXPECT_TRUE(fs::is_regular_file("phi.xl"));
     EXPECT_EQ(fs::file_size("phi.xl"), 0u);
-    fs::remove("phi.xtl");
-    fs::remove("phi.xl");
-
-    fs::create_symlink("/dev/full", "phi.xl");
-    FieldSet f = grid(1.0, 2.0, 3.0);
-    ProfileFiles files = open_profile_files();
-    write_initial_profile(files, 0.0, f.x, f.phi);
-    try {
-        close_profile_files(files);
-        FAIL() << "a full disk must stop the run";
-    } catch (const run_failure& failure) {
-        EXPECT_EQ(failure.status, exit_output);
-        EXPECT_NE(failure.message.find("phi.xl"), std::string::npos);
-        EXPECT_NE(failure.message.find("No space left on device"), std::string::npos);
-    }
 }
 
 // A full disk under phi.xtl shows while the steps are written, as soon as its buffer is full.

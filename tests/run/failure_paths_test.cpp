@@ -7,63 +7,18 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "run/input_values.hpp"
 #include "support/profile_checks.hpp"
 #include "support/run_wave1d.hpp"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-// The twelve values of the dialogue, by position.
-enum field : std::size_t {
-    xmin,
-    xmax,
-    nx,
-    courant,
-    nt,
-    boundtype,
-    amplitude,
-    width,
-    center,
-    every_1D,
-    lapsetype,
-    shifttype,
-};
-
-const char* const field_names[] = {"xmin",   "xmax",      "nx",        "courant",
-                                   "nt",     "boundtype", "amplitude", "width",
-                                   "center", "every_1D",  "lapsetype", "shifttype"};
-
-// A pulse on eight intervals of [-1, 1], four steps, output every second step; each case
-// replaces the values it is about.
-std::string with(const std::vector<std::pair<field, std::string>>& changes) {
-    std::vector<std::string> values = {"-1", "1",    "8", "0.5", "4", "2",
-                                       "1",  "0.25", "0", "2",   "0", "0"};
-    for (const auto& [which, value] : changes) {
-        values[which] = value;
-    }
-    return input_lines(values);
-}
-
-const std::string stale = "from an earlier run\n";
-
-void plant_stale_files(const fs::path& dir) {
-    for (const char* name : {"phi.xl", "phi.xtl"}) {
-        std::FILE* f = std::fopen((dir / name).c_str(), "w");
-        ASSERT_NE(f, nullptr);
-        std::fputs(stale.c_str(), f);
-        std::fclose(f);
-    }
-}
-
-void expect_stale_files_untouched(const fs::path& dir) {
-    EXPECT_EQ(read_file(dir / "phi.xl"), stale);
-    EXPECT_EQ(read_file(dir / "phi.xtl"), stale);
-}
 
 bool starts_with(const std::string& text, const std::string& prefix) {
     return text.rfind(prefix, 0) == 0;
@@ -80,32 +35,37 @@ std::size_t sampled_points(std::int64_t intervals) {
 }
 
 TEST(FailurePaths, RefusedValuesOfEveryKindStopBeforeAnyFileIsTouched) {
-    std::string eleven_values = with({});
+    std::string eleven_values = input_with();
     eleven_values.resize(eleven_values.rfind("0\n"));
     struct refusal {
         std::string text;
-        field refused;
+        std::size_t refused;  // the position of the refused value in the dialogue
         std::string reason;
     };
     const refusal cases[] = {
-        {eleven_values, shifttype, "input ended"},
-        {with({{nt, "2147483648"}}), nt, "\"2147483648\" is not an integer"},
-        {with({{boundtype, "2.5E1"}}), boundtype, "\"2.5E1\" is not an integer"},
-        {with({{every_1D, "often"}}), every_1D, "\"often\" is not an integer"},
-        {with({{lapsetype, "10000000000"}}), lapsetype, "\"10000000000\""},
+        {"", 0, "input ended"},
+        {"0\n1\n", 2, "input ended"},
+        {eleven_values, 11, "input ended"},
+        {input_with({{"nx", "ten"}}), 2, "\"ten\" is not an integer"},
+        {input_with({{"nx", "100.0"}}), 2, "\"100.0\" is not an integer"},
+        {input_with({{"nx", "-2147483649"}}), 2, "\"-2147483649\" is not an integer"},
+        {input_with({{"nt", "2147483648"}}), 4, "\"2147483648\" is not an integer"},
+        {input_with({{"boundtype", "2.5E1"}}), 5, "\"2.5E1\" is not an integer"},
+        {input_with({{"every_1D", "often"}}), 9, "\"often\" is not an integer"},
+        {input_with({{"lapsetype", "10000000000"}}), 10, "\"10000000000\""},
         // Bytes that are not printable are shown escaped, so the line stays whole and inert.
-        {with({{nx, std::string("8\0", 2)}}), nx, "\"8\\x00\" is not an integer"},
-        {with({{xmin, "\x1b[2J"}}), xmin, "\"\\x1B[2J\" is not a real number"},
-        {with({{width, ", 0.25"}}), width, "null value"},
-        {with({{center, "/ 0"}}), center, "slash"},
-        {with({{amplitude, "1d309"}}), amplitude, "\"1d309\" is not a real number"},
-        {with({{courant, "0.5.1"}}), courant, "\"0.5.1\""},
+        {input_with({{"nx", std::string("8\0", 2)}}), 2, "\"8\\x00\" is not an integer"},
+        {input_with({{"xmin", "\x1b[2J"}}), 0, "\"\\x1B[2J\" is not a real number"},
+        {input_with({{"width", ", 0.25"}}), 7, "null value"},
+        {input_with({{"center", "/ 0"}}), 8, "slash"},
+        {input_with({{"amplitude", "1d309"}}), 6, "\"1d309\" is not a real number"},
+        {input_with({{"courant", "0.5.1"}}), 3, "\"0.5.1\""},
     };
     for (const refusal& c : cases) {
         temp_dir dir;
         plant_stale_files(dir.path);
         const run_result r = run_program(dir.path, c.text);
-        const std::string name = field_names[c.refused];
+        const std::string name(input_values[c.refused].name);
         EXPECT_EQ(r.exit_status, 3) << name;
         const auto err = split_lines(r.err);
         ASSERT_EQ(err.size(), 1u) << r.err;
@@ -123,8 +83,9 @@ TEST(FailurePaths, RefusedValuesOfEveryKindStopBeforeAnyFileIsTouched) {
 TEST(FailurePaths, LinesAreBoundedSoEndlessInputCannotFillMemory) {
     {
         temp_dir dir;
-        const run_result r = run_program(dir.path, with({{center, "0" + std::string(65535, ' ')},
-                                                         {every_1D, std::string(65536, '2')}}));
+        const run_result r =
+            run_program(dir.path, input_with({{"center", "0" + std::string(65535, ' ')},
+                                              {"every_1D", std::string(65536, '2')}}));
         EXPECT_EQ(r.exit_status, 3);
         EXPECT_NE(r.err.find("cannot read every_1D ("), std::string::npos) << r.err.substr(0, 200);
         EXPECT_NE(r.err.find("\" is not an integer"), std::string::npos) << "read whole";
@@ -144,67 +105,112 @@ TEST(FailurePaths, LinesAreBoundedSoEndlessInputCannotFillMemory) {
 
 TEST(FailurePaths, LastValueWithoutALineFeedStillCompletes) {
     temp_dir dir;
-    std::string text = with({});
+    std::string text = input_with();
     text.pop_back();
     const run_result r = run_program(dir.path, text);
     EXPECT_EQ(r.exit_status, 0) << r.err;
     EXPECT_TRUE(ends_with(r.out, closing_rule));
 }
 
-// The largest grids stop on their size alone: no storage is touched, so the refusal is quick,
-// and nothing is printed after the dialogue.
-TEST(FailurePaths, GridsTooLargeToHoldStopQuicklyAndLeaveStaleFilesUntouched) {
+// A grid that cannot be held stops before the summary and leaves stale files untouched: the
+// largest stop on their size alone, with no storage touched, so the refusal is quick; one that
+// passes the size check but is refused by the system (an address-space limit) stops at the
+// first allocation that fails, with the system's reason.
+TEST(FailurePaths, GridsTooLargeToHoldStopBeforeTheSummary) {
     struct too_large {
         std::string intervals;
+        std::optional<rlim_t> address_space_limit;
         int status;
+        std::string reason;  // in the line before the last
     };
-    for (const too_large& c : {too_large{"2147483647", 2}, too_large{"2147483646", 1}}) {
+    const too_large cases[] = {
+        {"2147483647", {}, 2, ""},
+        {"2147483646", {}, 1, "Cannot allocate memory"},
+        {"10000000", 256ULL << 20, 1, "for grid function "},
+    };
+    for (const too_large& c : cases) {
+#if defined(WAVE1D_ADDRESS_SANITIZER)
+        // AddressSanitizer reserves more address space than any such limit allows.
+        if (c.address_space_limit) continue;
+#endif
         temp_dir dir;
         plant_stale_files(dir.path);
+        run_options options;
+        options.address_space_limit = c.address_space_limit;
         const auto start = std::chrono::steady_clock::now();
-        const run_result r = run_program(dir.path, with({{nx, c.intervals}, {boundtype, "1"}}));
+        const run_result r =
+            run_program(dir.path, input_with({{"nx", c.intervals}, {"boundtype", "1"}}), options);
         const auto elapsed = std::chrono::steady_clock::now() - start;
-        EXPECT_EQ(r.exit_status, c.status) << c.intervals << ": " << r.err;
-        EXPECT_LT(elapsed, std::chrono::seconds(10)) << c.intervals;
+        SCOPED_TRACE("nx " + c.intervals);
+        EXPECT_EQ(r.exit_status, c.status) << r.err;
+        EXPECT_LT(elapsed, std::chrono::seconds(10));
         const auto err = split_lines(r.err);
-        ASSERT_FALSE(err.empty());
+        ASSERT_EQ(err.size(), c.status == 2 ? 1u : 2u) << r.err;
         EXPECT_EQ(err.back(), c.status == 2 ? "Integer overflow when calculating the amount of "
                                               "memory to allocate"
                                             : "Allocation would exceed memory limit");
-        EXPECT_EQ(err.size(), c.status == 2 ? 1u : 2u) << r.err;
+        if (c.status == 1) {
+            EXPECT_NE(err[0].find(c.reason), std::string::npos) << err[0];
+        }
         EXPECT_TRUE(ends_with(r.out, " shifttype\n\n")) << "nothing after the dialogue";
         expect_stale_files_untouched(dir.path);
     }
 }
 
-TEST(FailurePaths, ProfileFilesAreOpenedInOrderAndAFailureLeavesTheRestAlone) {
-    // phi.xl is created first: when it cannot be, phi.xtl is not touched.
-    temp_dir dir;
-    plant_stale_files(dir.path);
-    fs::remove(dir.path / "phi.xl");
-    fs::create_directory(dir.path / "phi.xl");
-    const run_result r = run_program(dir.path, with({}));
-    EXPECT_EQ(r.exit_status, 4);
-    EXPECT_EQ(r.err, "wave1d: cannot create phi.xl: Is a directory\n");
-    EXPECT_EQ(read_file(dir.path / "phi.xtl"), stale);
-    EXPECT_EQ(table_row_count(r.out), 1u);
-    EXPECT_FALSE(ends_with(r.out, closing_rule));
+// phi.xl is created first, then phi.xtl: a directory in the way of either stops the run with
+// its name and the system's reason, after the first table row; when phi.xl is in the way,
+// phi.xtl is not touched, and when phi.xtl is, phi.xl is left empty.
+TEST(FailurePaths, ADirectoryInTheWayOfAProfileFileStopsTheRun) {
+    for (const std::string name : {"phi.xl", "phi.xtl"}) {
+        temp_dir dir;
+        plant_stale_files(dir.path);
+        fs::remove(dir.path / name);
+        fs::create_directory(dir.path / name);
+        const run_result r = run_program(dir.path, input_with());
+        EXPECT_EQ(r.exit_status, 4) << name;
+        EXPECT_EQ(r.err, "wave1d: cannot create " + name + ": Is a directory\n");
+        EXPECT_EQ(table_row_count(r.out), 1u) << name;
+        EXPECT_FALSE(ends_with(r.out, closing_rule)) << name;
+        if (name == "phi.xl") {
+            EXPECT_EQ(read_file(dir.path / "phi.xtl"), "from an earlier run\n");
+        } else {
+            EXPECT_EQ(read_file(dir.path / "phi.xl"), "");
+        }
+    }
 }
 
-// A file that fills up stops the run where the write fails: no closing rule, and not all of the
-// output rows. The block of time zero is written out at once, so a full device is found there.
-TEST(FailurePaths, ProfileFileThatFillsUpStopsTheRunWhereItFails) {
-    for (const char* name : {"phi.xl", "phi.xtl"}) {
+// A console or profile file that fills up stops the run where the write fails: no closing rule,
+// and not all of the output rows, also while the records are formatted on several threads. The
+// block of time zero is written out at once, so a full device is found there.
+TEST(FailurePaths, AFullDeviceStopsTheRunWhereTheWriteFails) {
+    struct full {
+        std::string name;  // the file on /dev/full, or "standard output"
+        std::string threads;
+    };
+    for (const full& c : {full{"phi.xl", "1"}, full{"phi.xtl", "1"}, full{"phi.xl", "2"},
+                          full{"phi.xtl", "2"}, full{"standard output", "1"}}) {
+        SCOPED_TRACE(c.name + " on " + c.threads + " threads");
         temp_dir dir;
-        fs::create_symlink("/dev/full", dir.path / name);
+        run_options options;
+        options.environment = {{"OMP_NUM_THREADS", c.threads}, {"OMP_DYNAMIC", "false"}};
+        if (c.name == "standard output") {
+            options.stdout_path = "/dev/full";
+        } else {
+            fs::create_symlink("/dev/full", dir.path / c.name);
+        }
         const run_result r = run_program(
-            dir.path, with({{nx, "2000"}, {nt, "100"}, {every_1D, "1"}, {boundtype, "1"}}));
-        EXPECT_EQ(r.exit_status, 4) << name;
-        EXPECT_EQ(r.err,
-                  std::string("wave1d: cannot write ") + name + ": No space left on device\n");
-        EXPECT_GE(table_row_count(r.out), 1u) << name;
-        EXPECT_LT(table_row_count(r.out), 101u) << name;
-        EXPECT_FALSE(ends_with(r.out, closing_rule)) << name;
+            dir.path,
+            input_with({{"nx", "40000"}, {"nt", "100"}, {"every_1D", "1"}, {"boundtype", "1"}}),
+            options);
+        EXPECT_EQ(r.exit_status, 4);
+        if (c.name == "standard output") {
+            EXPECT_EQ(r.err, "wave1d: cannot write to standard output: No space left on device\n");
+            continue;
+        }
+        EXPECT_EQ(r.err, "wave1d: cannot write " + c.name + ": No space left on device\n");
+        EXPECT_GE(table_row_count(r.out), 1u);
+        EXPECT_LT(table_row_count(r.out), 101u);
+        EXPECT_FALSE(ends_with(r.out, closing_rule));
     }
 }
 
@@ -218,11 +224,11 @@ TEST(FailurePaths, EveryBoundaryTypeOnTinyGridsCompletesCleanly) {
                 temp_dir dir;
                 const bool no_interval = std::string(interval) == "0";
                 const run_result r =
-                    run_program(dir.path, with({{nx, std::to_string(intervals)},
-                                                {boundtype, type},
-                                                {every_1D, interval},
-                                                {lapsetype, no_interval ? "0" : "1"},
-                                                {shifttype, no_interval ? "2" : "4"}}));
+                    run_program(dir.path, input_with({{"nx", std::to_string(intervals)},
+                                                      {"boundtype", type},
+                                                      {"every_1D", interval},
+                                                      {"lapsetype", no_interval ? "0" : "1"},
+                                                      {"shifttype", no_interval ? "2" : "4"}}));
                 SCOPED_TRACE(std::string("boundtype ") + type + ", nx " +
                              std::to_string(intervals) + ", every_1D " + interval);
                 ASSERT_EQ(r.exit_status, 0) << r.err;
@@ -244,7 +250,7 @@ TEST(FailurePaths, NonFiniteValuesCompleteWithNaNWrittenAsZero) {
     // Width 0 with the centre on point 4: phi there is 0/0, psi is NaN everywhere.
     {
         temp_dir dir;
-        const run_result r = run_program(dir.path, with({{width, "0"}, {nt, "2"}}));
+        const run_result r = run_program(dir.path, input_with({{"width", "0"}, {"nt", "2"}}));
         ASSERT_EQ(r.exit_status, 0) << r.err;
         expect_profile_rules(dir.path, 2, 3);
         const auto xl = split_lines(read_file(dir.path / "phi.xl"));
@@ -253,7 +259,7 @@ TEST(FailurePaths, NonFiniteValuesCompleteWithNaNWrittenAsZero) {
     // xmax equal to xmin: dx and dt are 0, the right-hand sides divide by zero.
     {
         temp_dir dir;
-        const run_result r = run_program(dir.path, with({{xmax, "-1"}, {every_1D, "1"}}));
+        const run_result r = run_program(dir.path, input_with({{"xmax", "-1"}, {"every_1D", "1"}}));
         ASSERT_EQ(r.exit_status, 0) << r.err;
         EXPECT_NE(r.out.find(" dx= 0\n dt= 0\n courant= NaN\n"), std::string::npos) << r.out;
         expect_profile_rules(dir.path, 5, 3);
@@ -261,7 +267,7 @@ TEST(FailurePaths, NonFiniteValuesCompleteWithNaNWrittenAsZero) {
     // One point, dx infinite and x(0) NaN.
     {
         temp_dir dir;
-        const run_result r = run_program(dir.path, with({{nx, "0"}, {every_1D, "1"}}));
+        const run_result r = run_program(dir.path, input_with({{"nx", "0"}, {"every_1D", "1"}}));
         ASSERT_EQ(r.exit_status, 0) << r.err;
         EXPECT_NE(r.out.find(" dx= Infinity\n dt= Infinity\n courant= NaN\n"), std::string::npos)
             << r.out;
@@ -273,9 +279,11 @@ TEST(FailurePaths, NonFiniteValuesCompleteWithNaNWrittenAsZero) {
 // NaN, which the files write as zero and the table as NaN.
 TEST(FailurePaths, UnstableRunOverflowsAndKeepsTheOutputRules) {
     temp_dir dir;
-    const run_result r = run_program(
-        dir.path,
-        with({{nx, "16"}, {courant, "3"}, {nt, "520"}, {every_1D, "1"}, {boundtype, "2"}}));
+    const run_result r = run_program(dir.path, input_with({{"nx", "16"},
+                                                           {"courant", "3"},
+                                                           {"nt", "520"},
+                                                           {"every_1D", "1"},
+                                                           {"boundtype", "2"}}));
     ASSERT_EQ(r.exit_status, 0) << r.err;
     EXPECT_NE(r.out.find("|  Infinity  |"), std::string::npos);
     EXPECT_NE(r.out.find("|       NaN  |"), std::string::npos);

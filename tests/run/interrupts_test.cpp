@@ -28,8 +28,9 @@ using std::chrono::milliseconds;
 // A pulse on 1024 intervals of [-1, 1], so dx = 1/512 and dt = 1/1024 are exact and so is every
 // time, for as many steps as the counter allows: the run goes on until it is stopped.
 std::string endless_run(int intervals, int every_1D) {
-    return input_lines({"-1", "1", std::to_string(intervals), "0.5", "2147483647", "2", "1", "0.25",
-                        "0", std::to_string(every_1D), "0", "0"});
+    return input_with({{"nx", std::to_string(intervals)},
+                       {"nt", "2147483647"},
+                       {"every_1D", std::to_string(every_1D)}});
 }
 
 constexpr int intervals = 1024;

@@ -31,9 +31,10 @@ std::vector<std::string> warnings_of(const run_result& r) {
     return lines;
 }
 
-std::vector<std::string> run_warnings(const std::vector<std::string>& values) {
+std::vector<std::string> run_warnings(
+    std::initializer_list<std::pair<std::string_view, std::string>> changes) {
     temp_dir dir;
-    return warnings_of(run_program(dir.path, input_lines(values)));
+    return warnings_of(run_program(dir.path, input_with(changes)));
 }
 
 bool mentions(const std::string& line, const std::string& what) {
@@ -62,33 +63,64 @@ TEST(Warnings, NoneOnTheStableExamplesAndBothOnTheUnstableOne) {
 }
 
 TEST(Warnings, CourantLimitFollowsTheLapseAndShift) {
-    // xmin xmax nx courant nt boundtype amplitude width center every_1D lapsetype shifttype.
     // Shift 1.2, lapse 1, periodic: speeds 2.2 and 0.2, so 0.9 is stable and 0.95 is not.
-    EXPECT_TRUE(
-        run_warnings({"-10", "10", "40", "0.9", "5", "1", "1", "1", "0", "5", "0", "3"}).empty());
-    const auto fast =
-        run_warnings({"-10", "10", "40", "0.95", "5", "1", "1", "1", "0", "5", "0", "3"});
+    EXPECT_TRUE(run_warnings({{"xmin", "-10"},
+                              {"xmax", "10"},
+                              {"nx", "40"},
+                              {"courant", "0.9"},
+                              {"nt", "5"},
+                              {"boundtype", "1"},
+                              {"width", "1"},
+                              {"every_1D", "5"},
+                              {"shifttype", "3"}})
+                    .empty());
+    const auto fast = run_warnings({{"xmin", "-10"},
+                                    {"xmax", "10"},
+                                    {"nx", "40"},
+                                    {"courant", "0.95"},
+                                    {"nt", "5"},
+                                    {"boundtype", "1"},
+                                    {"width", "1"},
+                                    {"every_1D", "5"},
+                                    {"shifttype", "3"}});
     ASSERT_EQ(fast.size(), 1u);
     EXPECT_TRUE(mentions(fast[0], " is 0.9090909090909091,")) << fast[0];
     // The factor named passes.
-    EXPECT_TRUE(run_warnings({"-10", "10", "40", "0.9090909090909091", "5", "1", "1", "1", "0", "5",
-                              "0", "3"})
+    EXPECT_TRUE(run_warnings({{"xmin", "-10"},
+                              {"xmax", "10"},
+                              {"nx", "40"},
+                              {"courant", "0.9090909090909091"},
+                              {"nt", "5"},
+                              {"boundtype", "1"},
+                              {"width", "1"},
+                              {"every_1D", "5"},
+                              {"shifttype", "3"}})
                     .empty());
     // A negative factor steps backwards and is as unstable as its magnitude.
-    EXPECT_EQ(run_warnings({"-1", "1", "8", "-2.5", "5", "1", "1", "1", "0", "5", "0", "0"}).size(),
+    EXPECT_EQ(run_warnings({{"courant", "-2.5"},
+                            {"nt", "5"},
+                            {"boundtype", "1"},
+                            {"width", "1"},
+                            {"every_1D", "5"}})
+                  .size(),
               1u);
     // No step, or no interior point for the differences to couple: nothing can grow.
     for (const auto& [nt, nx] : {std::pair{"0", "8"}, {"-3", "8"}, {"5", "1"}}) {
-        EXPECT_TRUE(
-            run_warnings({"-1", "1", nx, "3", nt, "1", "1", "1", "0", "5", "0", "0"}).empty())
+        EXPECT_TRUE(run_warnings({{"nx", nx},
+                                  {"courant", "3"},
+                                  {"nt", nt},
+                                  {"boundtype", "1"},
+                                  {"width", "1"},
+                                  {"every_1D", "5"}})
+                        .empty())
             << nt << " " << nx;
     }
 }
 
 TEST(Warnings, OutgoingBoundaryWithTheShiftFasterThanTheLapseAtAnEnd) {
     // Shift 1.2 with lapse 1 at both ends.
-    const auto both =
-        run_warnings({"-10", "10", "400", "0.5", "4", "2", "1", "1", "0", "2", "0", "3"});
+    const auto both = run_warnings(
+        {{"xmin", "-10"}, {"xmax", "10"}, {"nx", "400"}, {"width", "1"}, {"shifttype", "3"}});
     ASSERT_EQ(both.size(), 2u);
     EXPECT_TRUE(mentions(both[0], "outgoing boundary cannot hold at the left end (x = -10)"));
     EXPECT_TRUE(mentions(both[0], "beta = 1.2, alpha = 1")) << both[0];
@@ -96,8 +128,12 @@ TEST(Warnings, OutgoingBoundaryWithTheShiftFasterThanTheLapseAtAnEnd) {
 
     // Shift x with the tanh lapse: beta = -10 and 10 at the ends, and the speed 11 at x = 10
     // also needs a Courant factor below 2/11.
-    const auto shift_x =
-        run_warnings({"-10", "10", "400", "0.5", "4", "2", "1", "1", "0", "2", "1", "4"});
+    const auto shift_x = run_warnings({{"xmin", "-10"},
+                                       {"xmax", "10"},
+                                       {"nx", "400"},
+                                       {"width", "1"},
+                                       {"lapsetype", "1"},
+                                       {"shifttype", "4"}});
     ASSERT_EQ(shift_x.size(), 3u);
     EXPECT_TRUE(mentions(shift_x[0],
                          "Courant factor 0.5 times the largest characteristic "
@@ -108,12 +144,21 @@ TEST(Warnings, OutgoingBoundaryWithTheShiftFasterThanTheLapseAtAnEnd) {
 
     // Shift x on [-0.5, 0.5] stays below the lapse at the ends.
     EXPECT_TRUE(
-        run_warnings({"-0.5", "0.5", "40", "0.5", "4", "2", "1", "1", "0", "2", "0", "4"}).empty());
+        run_warnings(
+            {{"xmin", "-0.5"}, {"xmax", "0.5"}, {"nx", "40"}, {"width", "1"}, {"shifttype", "4"}})
+            .empty());
     // Not when the condition is skipped (nx < 3), nor for other boundary types.
     EXPECT_TRUE(
-        run_warnings({"-10", "10", "2", "0.5", "4", "2", "1", "1", "0", "2", "0", "3"}).empty());
-    EXPECT_TRUE(
-        run_warnings({"-10", "10", "40", "0.5", "4", "0", "1", "1", "0", "2", "0", "3"}).empty());
+        run_warnings(
+            {{"xmin", "-10"}, {"xmax", "10"}, {"nx", "2"}, {"width", "1"}, {"shifttype", "3"}})
+            .empty());
+    EXPECT_TRUE(run_warnings({{"xmin", "-10"},
+                              {"xmax", "10"},
+                              {"nx", "40"},
+                              {"boundtype", "0"},
+                              {"width", "1"},
+                              {"shifttype", "3"}})
+                    .empty());
 }
 
 TEST(Warnings, ShiftEqualToTheLapseAtTheEndIsNoFault) {
@@ -127,15 +172,19 @@ TEST(Warnings, ShiftEqualToTheLapseAtTheEndIsNoFault) {
     ASSERT_EQ(fields.alpha[0], 0.5);
     ASSERT_EQ(fields.beta[0], 0.5);
 
-    EXPECT_TRUE(
-        run_warnings({"-10", "10", "400", "0.5", "4", "2", "1", "1", "0", "2", "1", "1"}).empty());
+    EXPECT_TRUE(run_warnings({{"xmin", "-10"},
+                              {"xmax", "10"},
+                              {"nx", "400"},
+                              {"width", "1"},
+                              {"lapsetype", "1"},
+                              {"shifttype", "1"}})
+                    .empty());
 }
 
 TEST(Warnings, PhiNotFiniteOnceAtTheFirstOutputTimeThatHoldsIt) {
     // Width 0 puts a NaN on the centre at time zero, which the table's largest value hides.
     temp_dir dir;
-    const run_result r = run_program(
-        dir.path, input_lines({"-1", "1", "8", "0.5", "4", "2", "1", "0", "0", "2", "0", "0"}));
+    const run_result r = run_program(dir.path, input_with({{"width", "0"}}));
     const auto at_zero = warnings_of(r);
     ASSERT_EQ(at_zero.size(), 1u);
     EXPECT_EQ(at_zero[0], not_finite + "0; phi.xl and phi.xtl write NaN as zero");
@@ -143,16 +192,33 @@ TEST(Warnings, PhiNotFiniteOnceAtTheFirstOutputTimeThatHoldsIt) {
 
     // Courant factor 40 overflows within the first output interval of 100 steps (dt = 5), and
     // the table keeps showing non-finite values after it: one warning, at time 500.
-    const auto blown =
-        run_warnings({"-1", "1", "16", "40", "400", "1", "1", "0.25", "0", "100", "0", "0"});
+    const auto blown = run_warnings(
+        {{"nx", "16"}, {"courant", "40"}, {"nt", "400"}, {"boundtype", "1"}, {"every_1D", "100"}});
     ASSERT_EQ(blown.size(), 2u);
     EXPECT_EQ(blown[1], not_finite + "500; phi.xl and phi.xtl write NaN as zero");
 
     // Checked at output times only: with none after time zero, the same run says nothing of it.
-    const auto unseen =
-        run_warnings({"-1", "1", "16", "40", "400", "1", "1", "0.25", "0", "0", "0", "0"});
+    const auto unseen = run_warnings(
+        {{"nx", "16"}, {"courant", "40"}, {"nt", "400"}, {"boundtype", "1"}, {"every_1D", "0"}});
     ASSERT_EQ(unseen.size(), 1u);
     EXPECT_EQ(unseen[0].find(not_finite), std::string::npos);
+}
+
+}  // namespace
+
+namespace {
+
+// A decimal comma or a thousands separator is read up to the comma, as before, and said so; a
+// comma followed by anything but a digit is no slip.
+TEST(Warnings, ACommaFollowedByADigitIsReadUpToTheCommaAndSaidSo) {
+    temp_dir dir;
+    const run_result r = run_program(
+        dir.path, input_with({{"nx", "8,000"}, {"courant", "0,5 Courant"}, {"nt", "4, steps"}}));
+    const auto lines = warnings_of(r);
+    ASSERT_EQ(lines.size(), 2u) << r.err;
+    EXPECT_EQ(lines[0], prefix + "nx read as 8 from \"8,000\": a comma ends a value");
+    EXPECT_EQ(lines[1], prefix + "courant read as 0 from \"0,5\": a comma ends a value");
+    EXPECT_NE(r.out.find(" dx= 0.25\n dt= 0\n"), std::string::npos) << r.out;
 }
 
 }  // namespace

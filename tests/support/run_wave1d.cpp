@@ -4,6 +4,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -12,6 +16,8 @@
 #include <stdexcept>
 #include <thread>
 #include <vector>
+
+#include "run/input_values.hpp"
 
 namespace fs = std::filesystem;
 
@@ -125,11 +131,37 @@ const std::string dialogue_transcript =
     " lapsetype\n\n"
     " shifttype\n\n";
 
-std::string input_lines(const std::vector<std::string>& values) {
+std::string input_with(std::initializer_list<std::pair<std::string_view, std::string>> changes) {
+    std::array<std::string, input_values.size()> values = {"-1", "1",    "8", "0.5", "4", "2",
+                                                           "1",  "0.25", "0", "2",   "0", "0"};
+    for (const auto& [name, value] : changes) {
+        const auto named = std::find_if(input_values.begin(), input_values.end(),
+                                        [&](const input_value& v) { return v.name == name; });
+        if (named == input_values.end()) {
+            ADD_FAILURE() << "no input value is named " << name;
+            continue;
+        }
+        values[named - input_values.begin()] = value;
+    }
     std::string text;
     for (const auto& v : values)
         text += v + "\n";
     return text;
+}
+
+namespace {
+const std::string stale_text = "from an earlier run\n";
+}
+
+void plant_stale_files(const fs::path& dir) {
+    for (const char* name : {"phi.xl", "phi.xtl"}) {
+        std::ofstream(dir / name, std::ios::binary) << stale_text;
+    }
+}
+
+void expect_stale_files_untouched(const fs::path& dir) {
+    EXPECT_EQ(read_file(dir / "phi.xl"), stale_text);
+    EXPECT_EQ(read_file(dir / "phi.xtl"), stale_text);
 }
 
 std::string read_file(const fs::path& path) {

@@ -4,10 +4,22 @@
 
 #include <filesystem>
 #include <functional>
+#include <initializer_list>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
+
+// Whether this build checks addresses; GCC announces AddressSanitizer with a macro, clang through
+// __has_feature.
+#if defined(__SANITIZE_ADDRESS__)
+#define WAVE1D_ADDRESS_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define WAVE1D_ADDRESS_SANITIZER 1
+#endif
+#endif
 
 // A fresh directory under the system's temporary folder, removed with everything in it.
 struct temp_dir {
@@ -51,8 +63,16 @@ run_result run_program(const std::filesystem::path& dir, const std::string& inpu
 // What the console shows of a whole dialogue: each of the twelve prompts and its empty line.
 extern const std::string dialogue_transcript;
 
-// The twelve input lines, each ended by a line feed, in dialogue order.
-std::string input_lines(const std::vector<std::string>& values);
+// The twelve input lines of a small run, each ended by a line feed, in dialogue order: a pulse
+// of width 0.25 on eight intervals of [-1, 1], outgoing boundaries, Courant factor 0.5, four
+// steps with output every second step, lapse 1, no shift. Each change replaces the value of
+// the field it names (as the dialogue names it: "nx", "every_1D", ...).
+std::string input_with(
+    std::initializer_list<std::pair<std::string_view, std::string>> changes = {});
+
+// Profile files left from an earlier run, and the check that a run left them as they were.
+void plant_stale_files(const std::filesystem::path& dir);
+void expect_stale_files_untouched(const std::filesystem::path& dir);
 
 // The whole contents of a file; empty when it cannot be read.
 std::string read_file(const std::filesystem::path& path);
