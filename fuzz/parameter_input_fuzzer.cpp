@@ -79,7 +79,9 @@ void check_dialogue(const std::string& input) {
     std::istringstream in(input);
     bool complete = false;
     try {
-        read_parameters(in, console);
+        static std::FILE* warnings = std::fopen("/dev/null", "w");
+        require(warnings != nullptr, "/dev/null opens");
+        read_parameters(in, console, warnings);
         complete = true;
     } catch (const run_failure& failure) {
         require(failure.status == exit_input, "a refused value stops with exit_input");

@@ -61,7 +61,7 @@ bool pre_parse(const std::string& input, RunParameters& params) {
     require(discard != nullptr, "/dev/null opens");
     std::istringstream in(input);
     try {
-        params = read_parameters(in, discard);
+        params = read_parameters(in, discard, discard);
         return true;
     } catch (const run_failure&) {
         return false;
