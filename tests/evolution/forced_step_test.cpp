@@ -41,8 +41,15 @@ TEST(ForcedStep, EveryKernelAndThreadCountGivesTheSameBytes) {
     // Outgoing and periodic boundaries, the tanh lapse and a constant shift; a grid that
     // splits into parts of several blocks, written every few steps.
     for (const char* boundtype : {"2", "1"}) {
-        const std::string input = input_lines(
-            {"-10", "10", "20011", "0.5", "30", boundtype, "1", "1", "0", "7", "1", "1"});
+        const std::string input = input_with({{"xmin", "-10"},
+                                              {"xmax", "10"},
+                                              {"nx", "20011"},
+                                              {"nt", "30"},
+                                              {"boundtype", boundtype},
+                                              {"width", "1"},
+                                              {"every_1D", "7"},
+                                              {"lapsetype", "1"},
+                                              {"shifttype", "1"}});
         std::string err;
         const program_output chosen = run_with(input, {{"OMP_NUM_THREADS", "2"}}, &err);
         EXPECT_EQ(err, "");
@@ -72,9 +79,7 @@ TEST(ForcedStep, MalformedValueStopsBeforeTheDialogue) {
     temp_dir dir;
     run_options options;
     options.environment = {{"WAVE1D_STEP", "avx2:fast"}};
-    const run_result r = run_program(
-        dir.path, input_lines({"-1", "1", "8", "0.5", "4", "2", "1", "0.25", "0", "2", "0", "0"}),
-        options);
+    const run_result r = run_program(dir.path, input_with(), options);
     EXPECT_EQ(r.exit_status, 5);
     EXPECT_EQ(r.out, "");
     EXPECT_NE(r.err.find("WAVE1D_STEP=avx2:fast"), std::string::npos) << r.err;
