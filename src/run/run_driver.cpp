@@ -12,6 +12,7 @@
 #include "output/profile_files.hpp"
 #include "run/interrupts.hpp"
 #include "run/parameter_input.hpp"
+#include "run/progress_line.hpp"
 #include "run/run_warnings.hpp"
 
 namespace {
@@ -37,7 +38,7 @@ void write_out(ProfileFiles& files, std::FILE* out) {
 void run_wave1d(std::istream& in, std::FILE* out, std::FILE* err) {
     const forced_step forced = forced_step_from_environment();
     std::fputs(forced.warning.c_str(), err);
-    RunParameters params = read_parameters(in, out);
+    RunParameters params = read_parameters(in, out, err);
     FieldSet fields = create_grid(params);
     print_grid_summary(params, out);
     step_plan plan = plan_steps(params, forced);
@@ -56,6 +57,8 @@ void run_wave1d(std::istream& in, std::FILE* out, std::FILE* err) {
     write_out(files, out);
     auto last_write_out = std::chrono::steady_clock::now();
     double output_time = time;
+    progress_line progress;
+    start_progress(progress, err, params.nt, progress_clock_ns());
 
     // The counter stops at nt itself, so nt = 2147483647 never steps past the 32-bit range.
     // time grows by repeated addition, never as step*dt.
@@ -63,7 +66,12 @@ void run_wave1d(std::istream& in, std::FILE* out, std::FILE* err) {
         for (std::int32_t step = 1;; ++step) {
             time = time + params.dt;
             icn_step(fields, params, plan);
+            if (progress_wanted(progress)) {
+                show_progress(progress, step, time,
+                              plan.last_start_ns != 0 ? plan.last_start_ns : progress_clock_ns());
+            }
             if (is_output_step(step, params.every_1D)) {
+                erase_progress(progress);
                 print_table_row(time, fields.phi, out);
                 warn_if_phi_not_finite(watch, time, fields.phi, out, err);
                 write_profile(files, time, fields.x, fields.phi, work_threads(plan));
@@ -82,6 +90,7 @@ void run_wave1d(std::istream& in, std::FILE* out, std::FILE* err) {
         }
     }
 
+    erase_progress(progress);
     print_closing_rule(out);
     release_fields(fields);
     close_profile_files(files);
