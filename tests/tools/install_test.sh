@@ -19,7 +19,15 @@ check "the tools' helper files and the Python reader in share/wave1d" \
     installed share/wave1d/plot_profiles.gp share/wave1d/input_items.awk share/wave1d/wave1d_profiles.py
 check "the README and the examples in share/doc/wave1d" \
     installed share/doc/wave1d/README.md share/doc/wave1d/examples/README.md \
-    share/doc/wave1d/examples/outgoing_pulse.in
+    share/doc/wave1d/examples/outgoing_pulse.in share/doc/wave1d/docs/usage.md
+check "the manual page in share/man/man1" installed share/man/man1/wave1d.1
+
+# Beside an installed program, --help and the manual page name the installed examples.
+examples=$(readlink -f "$prefix")/share/doc/wave1d/examples
+check "wave1d --help names the installed examples" \
+    contains "$("$prefix/bin/wave1d" --help)" "wave1d $examples/outgoing_pulse.in"
+check "the manual page names them too" grep -q -- "${examples//-/\\\\-}/outgoing_pulse.in" \
+    "$prefix/share/man/man1/wave1d.1"
 
 mkdir "$scratch/run"
 check "the installed program runs an installed example" bash -c 'cd "$1" &&
