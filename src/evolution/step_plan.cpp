@@ -42,15 +42,22 @@ constexpr std::int64_t min_split_points = 4096;
 // step a tenth slower or faster than the one before makes every kernel due to be measured.
 constexpr std::int64_t sample_points = 4096;
 
+// 3a. On a grid that is neither split nor holds pieces, only one step in timed_every is timed,
+// and only such a step measures a kernel: a clock reading is a noticeable share of a step that
+// takes microseconds.
+constexpr std::int64_t timed_every = 16;
+
 // 4. What is not chosen is tried again now and then: after first_interval steps at first, twice
 // as many after each try that loses (at most max_interval), and never sooner than loss_budget
-// times what its last try lost (for kernels: what all of them lost together), so that tries
-// cost at most about 1/loss_budget of the run. A kernel never measured counts as untried_factor
-// times slower than the chosen one until it is, and is first measured only when the rest of the
-// run, at its pace so far, is loss_budget times what that would lose.
+// times what its last try lost (for kernels: kernel_loss_budget times what all of them lost
+// together), so that the tries of the threading cost at most about 2% of the run and the
+// measurements of kernels about 1%. A kernel never measured counts as untried_factor times
+// slower than the chosen one until it is, and is first measured only when the rest of the run,
+// at its pace so far, is kernel_loss_budget times what that would lose.
 constexpr std::int64_t first_interval = 8;
 constexpr std::int64_t max_interval = 1024;
 constexpr std::int64_t loss_budget = 50;
+constexpr std::int64_t kernel_loss_budget = 100;
 constexpr double untried_factor = 3.0;
 
 // 5. The threading not taken is tried the same way; the split is taken, or kept, when it is
@@ -150,7 +157,7 @@ bool sample_due(const step_plan& plan, int mode, int k, std::int64_t now, std::i
     if (chosen_ns <= 0 || plan.iteration_ns <= 0) return false;
     const double rest_ns =
         static_cast<double>(plan.steps_left) * static_cast<double>(plan.iteration_ns);
-    return rest_ns >= static_cast<double>(loss_budget) *
+    return rest_ns >= static_cast<double>(kernel_loss_budget) *
                           expected_loss_ns(plan, mode, k, points, chosen_ns) *
                           static_cast<double>(plan.kernels - 1);
 }
@@ -167,7 +174,7 @@ void record_sample(step_plan& plan, int mode, int k, std::int64_t points, std::i
     const bool lost = chosen_ns > 0 && per_point >= chosen_ns;
     t.interval = lost ? std::min(t.interval * 2, max_interval) : first_interval;
     t.steps_to_sample = t.interval;
-    t.earliest_ns = end + static_cast<std::int64_t>(loss * static_cast<double>(loss_budget) *
+    t.earliest_ns = end + static_cast<std::int64_t>(loss * static_cast<double>(kernel_loss_budget) *
                                                     static_cast<double>(plan.kernels - 1));
 }
 
@@ -288,9 +295,23 @@ step_plan plan_steps(const RunParameters& params, const forced_step& forced) {
                      threads > 1 && !fixed && !forced.set && processor_free());
 }
 
+bool step_timed(step_plan& plan) {
+    if (!plan.timed) return false;
+    if (plan.choose_threads || !plan.whole_step_samples[plan.split ? 1 : 0] ||
+        plan.untimed_steps + 1 >= timed_every || plan.last_start_ns == 0) {
+        return true;
+    }
+    ++plan.untimed_steps;
+    --plan.steps_left;
+    return false;
+}
+
 step_choice choose_step(step_plan& plan, std::int64_t now, bool (*processor_is_free)()) {
-    if (plan.last_start_ns != 0) plan.iteration_ns = now - plan.last_start_ns;
+    if (plan.last_start_ns != 0) {
+        plan.iteration_ns = (now - plan.last_start_ns) / (plan.untimed_steps + 1);
+    }
     plan.last_start_ns = now;
+    plan.untimed_steps = 0;
     --plan.steps_left;
     step_choice choice;
 
@@ -438,14 +459,19 @@ void record_step(step_plan& plan, const step_choice& choice, std::int64_t took, 
 }
 
 void icn_step(FieldSet& fields, const RunParameters& params, step_plan& plan) {
-    if (!plan.timed) {
-        icn_step_sweep(fields, params, layout_of(plan, step_choice{.split = plan.split}));
+    if (!step_timed(plan)) {
+        icn_step_sweep(fields, params,
+                       layout_of(plan, step_choice{.split = plan.split,
+                                                   .kernel = plan.chosen[plan.split ? 1 : 0]}));
         return;
     }
-    const step_choice choice = choose_step(plan, clock_ns(), processor_free);
-    if (choice.release) release_threads();
+    std::int64_t start = clock_ns();
+    const step_choice choice = choose_step(plan, start, processor_free);
+    if (choice.release) {
+        release_threads();
+        start = clock_ns();
+    }
     sweep_timing pieces;
-    const std::int64_t start = clock_ns();
     icn_step_sweep(fields, params, layout_of(plan, choice), &pieces);
     const std::int64_t end = clock_ns();
     record_step(plan, choice, end - start, end, pieces);

@@ -56,10 +56,12 @@ struct step_plan {
     std::int64_t points = 0;      // grid points
     std::int64_t steps_left = 0;  // steps of the run still to come
 
-    // Steady-clock nanoseconds at the start of the last step, 0 while the plan is not timing
-    // (forced, or one thread with one kernel).
+    // Steady-clock nanoseconds at the start of the last timed step, 0 while the plan is not
+    // timing (forced, or one thread with one kernel). Every step is timed on a grid that may be
+    // split or measures kernels on pieces of a step; on a smaller one, one step in 16.
     std::int64_t last_start_ns = 0;
-    std::int64_t iteration_ns = 0;  // time from one step to the next, output included
+    std::int64_t untimed_steps = 0;  // steps since the last timed one
+    std::int64_t iteration_ns = 0;   // time from one step to the next, output included
 
     // The kernels.
     int kernels = 1;
@@ -109,6 +111,9 @@ struct step_choice {
     int sample_kernel[max_samples] = {};
     bool whole_step_sample = false;  // the step measures its kernel, not the mode's chosen one
 };
+// Whether the next step is timed (and so made through choose_step and record_step); when not,
+// it is counted as made with the chosen kernel.
+bool step_timed(step_plan& plan);
 step_choice choose_step(step_plan& plan, std::int64_t now, bool (*processor_is_free)());
 void record_step(step_plan& plan, const step_choice& choice, std::int64_t took, std::int64_t end,
                  const sweep_timing& pieces);

@@ -48,6 +48,13 @@ simulated_run simulate(std::int64_t steps, std::int64_t points, int threads, int
     plan.kernels = kernels;
     std::int64_t now = 1;
     for (std::int64_t step = 0; step < steps; ++step) {
+        if (!step_timed(plan)) {
+            const int kernel = plan.chosen[plan.split ? 1 : 0];
+            now += static_cast<std::int64_t>(static_cast<double>(points) * cost(kernel, step)) +
+                   between_ns;
+            ++run.steps_of_kernel[kernel];
+            continue;
+        }
         const step_choice choice = choose_step(plan, now, processor_is_free);
         const sweep_layout layout = layout_of(plan, choice);
         const int parts = choice.split ? threads : 1;
