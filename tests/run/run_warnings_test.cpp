@@ -64,38 +64,23 @@ TEST(Warnings, NoneOnTheStableExamplesAndBothOnTheUnstableOne) {
 
 TEST(Warnings, CourantLimitFollowsTheLapseAndShift) {
     // Shift 1.2, lapse 1, periodic: speeds 2.2 and 0.2, so 0.9 is stable and 0.95 is not.
-    EXPECT_TRUE(run_warnings({{"xmin", "-10"},
-                              {"xmax", "10"},
-                              {"nx", "40"},
-                              {"courant", "0.9"},
-                              {"nt", "5"},
-                              {"boundtype", "1"},
-                              {"width", "1"},
-                              {"every_1D", "5"},
-                              {"shifttype", "3"}})
-                    .empty());
-    const auto fast = run_warnings({{"xmin", "-10"},
-                                    {"xmax", "10"},
-                                    {"nx", "40"},
-                                    {"courant", "0.95"},
-                                    {"nt", "5"},
-                                    {"boundtype", "1"},
-                                    {"width", "1"},
-                                    {"every_1D", "5"},
-                                    {"shifttype", "3"}});
+    auto shift_1_2 = [](const std::string& courant) {
+        return run_warnings({{"xmin", "-10"},
+                             {"xmax", "10"},
+                             {"nx", "40"},
+                             {"courant", courant},
+                             {"nt", "5"},
+                             {"boundtype", "1"},
+                             {"width", "1"},
+                             {"every_1D", "5"},
+                             {"shifttype", "3"}});
+    };
+    EXPECT_TRUE(shift_1_2("0.9").empty());
+    const auto fast = shift_1_2("0.95");
     ASSERT_EQ(fast.size(), 1u);
     EXPECT_TRUE(mentions(fast[0], " is 0.9090909090909091,")) << fast[0];
     // The factor named passes.
-    EXPECT_TRUE(run_warnings({{"xmin", "-10"},
-                              {"xmax", "10"},
-                              {"nx", "40"},
-                              {"courant", "0.9090909090909091"},
-                              {"nt", "5"},
-                              {"boundtype", "1"},
-                              {"width", "1"},
-                              {"every_1D", "5"},
-                              {"shifttype", "3"}})
-                    .empty());
+    EXPECT_TRUE(shift_1_2("0.9090909090909091").empty());
     // A negative factor steps backwards and is as unstable as its magnitude.
     EXPECT_EQ(run_warnings({{"courant", "-2.5"},
                             {"nt", "5"},
