@@ -131,7 +131,7 @@ const std::string dialogue_transcript =
     " lapsetype\n\n"
     " shifttype\n\n";
 
-std::string input_with(std::initializer_list<std::pair<std::string_view, std::string>> changes) {
+std::string input_with(const std::vector<std::pair<std::string_view, std::string>>& changes) {
     std::array<std::string, input_values.size()> values = {"-1", "1",    "8", "0.5", "4", "2",
                                                            "1",  "0.25", "0", "2",   "0", "0"};
     for (const auto& [name, value] : changes) {

@@ -4,7 +4,6 @@
 
 #include <filesystem>
 #include <functional>
-#include <initializer_list>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -67,8 +66,8 @@ extern const std::string dialogue_transcript;
 // of width 0.25 on eight intervals of [-1, 1], outgoing boundaries, Courant factor 0.5, four
 // steps with output every second step, lapse 1, no shift. Each change replaces the value of
 // the field it names (as the dialogue names it: "nx", "every_1D", ...).
-std::string input_with(
-    std::initializer_list<std::pair<std::string_view, std::string>> changes = {});
+// Later changes of the same field win.
+std::string input_with(const std::vector<std::pair<std::string_view, std::string>>& changes = {});
 
 // Profile files left from an earlier run, and the check that a run left them as they were.
 void plant_stale_files(const std::filesystem::path& dir);
