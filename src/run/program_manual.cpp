@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "common/exit_statuses.hpp"
+#include "evolution/step_plan.hpp"
 #include "run/input_values.hpp"
 
 namespace {
@@ -62,19 +63,39 @@ constexpr std::array<entry, 5> warnings{{
     {"WAVE1D_STEP", "the step named is not available on this processor; the nearest one runs"},
 }};
 
-constexpr std::array<entry, 4> environment{{
+constexpr std::array<entry, 4> environment_terms{{
     {"OMP_NUM_THREADS",
      "threads of the run (default: the processors it may run on); 1 runs the plain one-thread "
      "program"},
     {"OMP_DYNAMIC",
      "false splits every step, the set-up and every profile over all the threads, whatever the "
      "grid"},
-    {"WAVE1D_STEP",
-     "ISA:DIVISION forces one way of computing the step instead of the fastest measured: ISA is "
-     "sse2, avx2 or avx512; DIVISION is divider, first (exact division in the first iteration) "
-     "or all (in all three); sse2 has only divider. Every way gives the same bytes"},
+    {"WAVE1D_STEP", ""},  // the text of forced_step_help, see environment_entries
     {"OMP_PROC_BIND, OMP_WAIT_POLICY", "as OpenMP defines them"},
 }};
+
+// text as one paragraph: its line ends and runs of blanks as single blanks.
+std::string flowing(std::string_view text) {
+    std::string out;
+    for (const char c : text) {
+        const bool blank = c == ' ' || c == '\n';
+        if (blank && (out.empty() || out.back() == ' ')) continue;
+        out += blank ? ' ' : c;
+    }
+    while (!out.empty() && out.back() == ' ')
+        out.pop_back();
+    return out;
+}
+
+// The environment variables, WAVE1D_STEP described where the step plan declares it.
+std::array<entry, 4> environment_entries() {
+    static const std::string forced_step = flowing(forced_step_help);
+    std::array<entry, 4> entries = environment_terms;
+    for (entry& e : entries) {
+        if (e.term == "WAVE1D_STEP") e.text = forced_step;
+    }
+    return entries;
+}
 
 constexpr std::string_view example_text = "wave1d EXAMPLES/outgoing_pulse.in";
 
@@ -190,7 +211,7 @@ std::string help_text(std::string_view examples) {
     out += "\nWarnings on standard error:\n";
     text_entries(out, warnings);
     out += "\nEnvironment:\n";
-    text_entries(out, environment);
+    text_entries(out, environment_entries());
     out += "\nExit status:\n";
     std::array<entry, exit_statuses.size()> statuses;
     for (std::size_t i = 0; i < statuses.size(); ++i)
@@ -221,7 +242,7 @@ std::string manual_page(std::string_view examples, std::string_view version) {
     roff_entries(out, files);
     out += ".PP\n" + roff(files_note) + "\n";
     out += ".SH ENVIRONMENT\n";
-    roff_entries(out, environment);
+    roff_entries(out, environment_entries());
     out +=
         ".SH DIAGNOSTICS\nWarnings are single lines on standard error beginning "
         "\"wave1d: warning: \"; the run goes on unchanged:\n";
