@@ -1,11 +1,10 @@
 #include "run/program_manual.hpp"
 
-#include <unistd.h>
-
+#include <algorithm>
 #include <array>
+#include <cstdio>
 #include <filesystem>
 #include <system_error>
-#include <vector>
 
 #include "common/exit_statuses.hpp"
 #include "evolution/step_plan.hpp"

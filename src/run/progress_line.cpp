@@ -2,8 +2,9 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
-#include <cstring>
+#include <cstdio>
 
 namespace {
 
