@@ -30,16 +30,19 @@ namespace {
 // threads need to start and meet.
 constexpr std::int64_t min_split_points = 4096;
 
-// 2. The first step is split when the kernel shows a free processor as the run starts (see
-// processor_free), and the set-up before it too; after that the set-up and every profile take
-// the threads of the steps as they are made at that moment.
+// 2. The first step is split when the kernel shows a free processor as the run starts (at any of
+// three readings, see processor_free), and the set-up before it too; after that the set-up and
+// every profile take the threads of the steps as they are made at that moment.
 
 // 3. Every step is timed, one clock reading at each start. A kernel is measured on pieces of
 // sample_points points of a step made by the chosen kernel (all of them on the first thread's
 // share, at most half of it, at a place that moves from step to step), the chosen kernel on the
 // rest; on a grid too small for a piece of that size, on a whole step of its own. A kernel is
-// chosen when its time per point, the median of its last three measurements, is the least. A
-// step a tenth slower or faster than the one before makes every kernel due to be measured.
+// chosen when its time per point, the least of its last three measurements, is the least: a
+// step that waits for the machine only ever takes longer. When the steps come to take a quarter
+// longer or shorter than when that was last noticed (the least of the last three again), every
+// kernel is due to be measured. No kernel is measured on the first try_steps split steps in a
+// row, while the threads are waking.
 constexpr std::int64_t sample_points = 4096;
 
 // 3a. On a grid that is neither split nor holds pieces, only one step in timed_every is timed,
@@ -51,31 +54,38 @@ constexpr std::int64_t timed_every = 16;
 // as many after each try that loses (at most max_interval), and never sooner than loss_budget
 // times what its last try lost (for kernels: kernel_loss_budget times what all of them lost
 // together), so that the tries of the threading cost at most about 2% of the run and the
-// measurements of kernels about 1%. A kernel never measured counts as untried_factor times
-// slower than the chosen one until it is, and is first measured only when the rest of the run,
-// at its pace so far, is kernel_loss_budget times what that would lose.
+// measurements of kernels about 1%. What a measurement lost is what its pieces took beyond the
+// chosen kernel, or its share of what the whole step took beyond the mode's steps when that is
+// more: a step that changes instruction sets may lose more than its pieces show. A kernel never
+// measured counts as untried_factor times slower than the chosen one until it is, and is first
+// measured only when the rest of the run, at its pace so far, is kernel_loss_budget times what that
+// would lose.
 constexpr std::int64_t first_interval = 8;
 constexpr std::int64_t max_interval = 1024;
 constexpr std::int64_t loss_budget = 50;
 constexpr std::int64_t kernel_loss_budget = 100;
 constexpr double untried_factor = 3.0;
 
-// 5. The threading not taken is tried the same way; the split is taken, or kept, when it is
-// faster than one thread by a tenth. The first try of a split waits until the rest of the run
-// takes at least first_try_budget_ns: a split that waits for a processor taken by another
-// process can cost a few milliseconds.
+// 5. A try of the threading not taken lasts try_steps timed steps, and each way is judged by the
+// least of its last three steps that measured no kernel, so that a step that waits for the
+// machine decides nothing. The split is taken, or kept, when it is faster than one thread by a
+// tenth. The first try of a split waits until the rest of the run takes at least
+// first_try_budget_ns: a split that waits for a processor taken by another process can cost a
+// few milliseconds.
+constexpr int try_steps = 3;
 constexpr std::int64_t first_try_budget_ns = 100'000'000;
 
 // 6. A split is only tried at a step that starts while the kernel counts a free processor,
-// looked for at up to busy_readings steps in a row (after that the try counts as lost). While
-// the steps run on one thread the idle OpenMP threads are ended (they would spin for
-// milliseconds after each parallel region), and a try starts them with one untimed split step.
+// looked for at up to busy_readings steps in a row (after that the try counts as lost). The
+// first split step after one-thread steps wakes the threads and is not judged; the idle threads
+// are left to the OpenMP runtime, which lets them sleep soon after a parallel region.
 constexpr int busy_readings = 8;
 
-// 7. Split steps that together lose more than two one-thread steps (at least excess_limit_ns)
-// against one thread, net of what they save, switch back to one thread at once: another process
-// has taken a processor. A single slow step is soon made up.
-constexpr std::int64_t excess_limit_ns = 1'000'000;
+// 7. Split steps that lose more than loss_limit_ns net against one thread, what they saved
+// counted up to loss_limit_ns, go back to one thread at once: another process has taken a
+// processor. A try of the split that loses that much ends at once. A single step that waits is
+// soon made up.
+constexpr std::int64_t loss_limit_ns = 5'000'000;
 
 // Whether OMP_DYNAMIC is set to false: the threads may then not be adjusted.
 bool threads_fixed() {
@@ -83,17 +93,10 @@ bool threads_fixed() {
     return dynamic != nullptr && strcasecmp(dynamic, "false") == 0;
 }
 
-// Ends the idle threads of the OpenMP runtime; the next parallel region starts them again.
-void release_threads() {
-#if defined(_OPENMP)
-    omp_pause_resource_all(omp_pause_soft);
-#endif
-}
-
-// Whether a processor is free for a second thread right now: fewer runnable threads on the
-// machine besides this one than processors besides this one's, by the kernel's count of runnable
-// threads (/proc/loadavg). True when that cannot be read.
-bool processor_free() {
+// Whether a processor was free for a second thread at a reading of the kernel's count of
+// runnable threads (/proc/loadavg): fewer runnable threads on the machine besides this one than
+// processors besides this one's. True when that cannot be read.
+bool processor_free_now() {
     const int fd = ::open("/proc/loadavg", O_RDONLY | O_CLOEXEC);
     if (fd < 0) return true;
     char text[128];
@@ -113,6 +116,15 @@ bool processor_free() {
     return runnable <= 0 || processors <= 0 || runnable - 1 < processors - 1;
 }
 
+// Whether a processor is free for a second thread: at any of three readings, since a thread that
+// runs for a moment (a kernel worker, the shell that started this) often shows in one.
+bool processor_free() {
+    for (int reading = 0; reading < 3; ++reading) {
+        if (processor_free_now()) return true;
+    }
+    return false;
+}
+
 std::int64_t clock_ns() {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(
                std::chrono::steady_clock::now().time_since_epoch())
@@ -122,23 +134,32 @@ std::int64_t clock_ns() {
 constexpr std::string_view valid_values =
     "sse2:divider, avx2:divider, avx2:first, avx2:all, avx512:divider, avx512:first, avx512:all";
 
-// The estimate of a kernel's time per point: the median of its last three measurements (the
-// least of two); 0 when it has none.
-double estimate(const kernel_timing& timing) {
-    double a = timing.recent_ns[0], b = timing.recent_ns[1], c = timing.recent_ns[2];
-    if (a <= 0 || b <= 0 || c <= 0) {
-        double least = 0;
-        for (double ns : timing.recent_ns) {
-            if (ns > 0 && (least == 0 || ns < least)) least = ns;
-        }
-        return least;
+// The least of the last three measurements, 0 when there are none.
+double least_of_recent(const double (&recent)[3]) {
+    double least = 0;
+    for (double ns : recent) {
+        if (ns > 0 && (least == 0 || ns < least)) least = ns;
     }
-    return std::max(std::min(a, b), std::min(std::max(a, b), c));
+    return least;
+}
+
+void add_recent(double (&recent)[3], int& next, double value) {
+    recent[next] = value;
+    next = (next + 1) % 3;
+}
+
+// A kernel's time per point.
+double estimate(const kernel_timing& timing) {
+    return least_of_recent(timing.recent_ns);
 }
 
 void add_measurement(kernel_timing& timing, double ns_per_point) {
-    timing.recent_ns[timing.next] = ns_per_point;
-    timing.next = (timing.next + 1) % 3;
+    add_recent(timing.recent_ns, timing.next, ns_per_point);
+}
+
+// A mode's time per step; 0 while unknown.
+double estimate(const step_durations& durations) {
+    return least_of_recent(durations.recent_ns);
 }
 
 // What measuring kernel k on `points` points is expected to lose against the chosen kernel.
@@ -163,12 +184,15 @@ bool sample_due(const step_plan& plan, int mode, int k, std::int64_t now, std::i
 }
 
 // The measurement of kernel k of the mode: its time per point, and when it is measured again.
+// What measuring it lost is what it took beyond the chosen kernel, or `step_loss_ns` when that is
+// more (a step that changes instruction sets can lose more than its pieces show).
 void record_sample(step_plan& plan, int mode, int k, std::int64_t points, std::int64_t ns,
-                   double chosen_ns, std::int64_t end) {
+                   double chosen_ns, std::int64_t end, double step_loss_ns = 0) {
     if (points <= 0) return;
     kernel_timing& t = plan.timing[mode][k];
     const double per_point = static_cast<double>(ns) / static_cast<double>(points);
-    const double loss = std::max(per_point - chosen_ns, 0.0) * static_cast<double>(points);
+    const double loss =
+        std::max(std::max(per_point - chosen_ns, 0.0) * static_cast<double>(points), step_loss_ns);
     add_measurement(t, per_point);
     if (k == plan.chosen[mode]) return;
     const bool lost = chosen_ns > 0 && per_point >= chosen_ns;
@@ -276,8 +300,8 @@ step_plan make_plan(const RunParameters& params, const forced_step& forced, int 
     plan.split = may_split && (!plan.choose_threads || free_processor);
     plan.timed = !forced.set && (plan.kernels > 1 || plan.choose_threads);
     plan.interval = first_interval;
-    plan.steps_to_probe = 1;
-    plan.threads_awake = plan.split;
+    plan.steps_to_probe = try_steps;
+    plan.last_split = plan.split;
     for (int mode = 0; mode < 2; ++mode) {
         const std::int64_t parts = mode == 1 ? plan.threads : 1;
         plan.whole_step_samples[mode] = plan.points / parts < 2 * sample_points + 64;
@@ -316,33 +340,42 @@ step_choice choose_step(step_plan& plan, std::int64_t now, bool (*processor_is_f
     step_choice choice;
 
     if (plan.choose_threads) {
-        // The first try of the way not taken waits until the rest of the run is long enough to
-        // absorb what it may cost.
-        const bool first_try = !plan.split && plan.split_ns == 0;
-        bool probe = plan.steps_to_probe <= 0 && now >= plan.earliest_probe_ns &&
-                     (!first_try || (plan.iteration_ns > 0 &&
-                                     plan.steps_left * plan.iteration_ns >= first_try_budget_ns));
-        if (probe && !plan.split && !plan.threads_awake && !processor_is_free()) {
-            probe = false;
-            if (++plan.busy_readings >= busy_readings) {
+        if (plan.try_steps_left == 0) {
+            // The first try of the split waits until the rest of the run is long enough to
+            // absorb what it may cost.
+            const bool first_try = !plan.split && estimate(plan.durations[1]) == 0;
+            bool probe =
+                plan.steps_to_probe <= 0 && now >= plan.earliest_probe_ns &&
+                (!first_try || (plan.iteration_ns > 0 &&
+                                plan.steps_left * plan.iteration_ns >= first_try_budget_ns));
+            if (probe && !plan.split && !processor_is_free()) {
+                probe = false;
+                if (++plan.busy_readings >= busy_readings) {
+                    plan.busy_readings = 0;
+                    plan.interval = std::min(plan.interval * 2, max_interval);
+                    plan.steps_to_probe = plan.interval;
+                }
+            }
+            if (probe) {
                 plan.busy_readings = 0;
-                plan.interval = std::min(plan.interval * 2, max_interval);
-                plan.steps_to_probe = plan.interval;
+                plan.try_steps_left = try_steps;
+                plan.try_loss_ns = 0;
             }
         }
-        choice.probe = probe;
-        choice.split = plan.split != probe;
-        choice.release = !choice.split && !plan.split && plan.threads_awake;
-        if (choice.release) plan.threads_awake = false;
-        choice.warm_up = choice.split && !plan.threads_awake;
-        plan.threads_awake = plan.threads_awake || choice.split;
+        choice.probe = plan.try_steps_left > 0;
+        choice.split = plan.split != choice.probe;
     } else {
         choice.split = plan.split;
     }
+    if (choice.split != plan.last_split) plan.steps_in_mode = 0;
+    plan.last_split = choice.split;
+    choice.warm_up = plan.choose_threads && choice.split && plan.steps_in_mode == 0;
+    const bool settled = !choice.split || plan.steps_in_mode >= try_steps;
+    ++plan.steps_in_mode;
 
     const int mode = choice.split ? 1 : 0;
     choice.kernel = plan.chosen[mode];
-    if (!plan.timed || plan.kernels <= 1 || choice.probe || choice.warm_up) return choice;
+    if (!plan.timed || plan.kernels <= 1 || choice.probe || !settled) return choice;
     for (kernel_timing& t : plan.timing[mode]) {
         --t.steps_to_sample;
     }
@@ -383,24 +416,33 @@ sweep_layout layout_of(const step_plan& plan, const step_choice& choice) {
 void record_step(step_plan& plan, const step_choice& choice, std::int64_t took, std::int64_t end,
                  const sweep_timing& pieces) {
     const int mode = choice.split ? 1 : 0;
+    // A step that woke the threads, or that measured another kernel than the mode's, on the whole
+    // step or on pieces, says little of how long the mode's steps take.
+    const bool plain = !choice.warm_up && !choice.whole_step_sample && choice.samples == 0;
+    if (plain) {
+        step_durations& durations = plan.durations[mode];
+        add_recent(durations.recent_ns, durations.next, static_cast<double>(took));
+    }
     if (plan.timed && plan.kernels > 1 && !choice.warm_up && !choice.probe) {
         double chosen_ns = chosen_estimate(plan, mode);
         if (plan.whole_step_samples[mode]) {
             record_sample(plan, mode, choice.kernel, plan.points, took, chosen_ns, end);
         } else if (choice.samples == 0) {
             // Until its pieces are timed, the chosen kernel's time per point on one thread is
-            // taken from the whole step; a step that takes a tenth longer or shorter than the
-            // steps before makes every kernel due to be measured again.
+            // taken from the mode's steps; when they come to take a quarter longer or shorter
+            // than then, every kernel is due to be measured again.
             const std::int64_t parts = choice.split ? plan.threads : 1;
-            const double per_point = static_cast<double>(took) * static_cast<double>(parts) /
+            const double per_point = estimate(plan.durations[mode]) * static_cast<double>(parts) /
                                      static_cast<double>(std::max<std::int64_t>(plan.points, 1));
             const double before = plan.step_point_ns[mode];
-            if (before > 0 && (per_point * 10 > before * 11 || per_point * 10 < before * 9)) {
-                for (kernel_timing& t : plan.timing[mode]) {
-                    t.steps_to_sample = 0;
+            if (before == 0 || per_point * 4 > before * 5 || per_point * 4 < before * 3) {
+                if (before > 0) {
+                    for (kernel_timing& t : plan.timing[mode]) {
+                        t.steps_to_sample = 0;
+                    }
                 }
+                plan.step_point_ns[mode] = per_point;
             }
-            plan.step_point_ns[mode] = per_point;
         } else {
             ++plan.sample_round;
             // The samples are judged against the chosen kernel on the same step.
@@ -410,9 +452,14 @@ void record_step(step_plan& plan, const step_choice& choice, std::int64_t took, 
             record_sample(plan, mode, plan.chosen[mode], pieces.points[0], pieces.ns[0], chosen_ns,
                           end);
             chosen_ns = now_ns;
+            // What the step took beyond the mode's steps, shared among its samples.
+            const double plain_ns = estimate(plan.durations[mode]);
+            const double step_loss_ns =
+                plain_ns > 0 ? std::max(static_cast<double>(took) - plain_ns, 0.0) / choice.samples
+                             : 0;
             for (int n = 0; n < choice.samples; ++n) {
                 record_sample(plan, mode, choice.sample_kernel[n], pieces.points[1 + n],
-                              pieces.ns[1 + n], chosen_ns, end);
+                              pieces.ns[1 + n], chosen_ns, end, step_loss_ns);
             }
         }
         choose_kernel(plan, mode);
@@ -421,41 +468,52 @@ void record_step(step_plan& plan, const step_choice& choice, std::int64_t took, 
     }
     if (!plan.choose_threads) return;
 
+    // A try that loses is made again only after loss_budget times what it lost.
     auto lost = [&](std::int64_t loss) {
         plan.interval = std::min(plan.interval * 2, max_interval);
         plan.steps_to_probe = plan.interval;
         plan.earliest_probe_ns =
             end + (std::max<std::int64_t>(loss, 0) + plan.warm_up_loss_ns) * loss_budget;
+        plan.warm_up_loss_ns = 0;
     };
+    const auto one_thread_ns = static_cast<std::int64_t>(estimate(plan.durations[0]));
     if (choice.warm_up) {
-        // The try itself comes with the next step; what starting the threads cost counts
-        // against it if it loses.
-        plan.warm_up_loss_ns = std::max<std::int64_t>(took - plan.one_thread_ns, 0);
+        plan.warm_up_loss_ns = std::max<std::int64_t>(took - one_thread_ns, 0);
         return;
     }
-    (choice.split ? plan.split_ns : plan.one_thread_ns) = took;
-    --plan.steps_to_probe;
+    if (!plain) return;
     if (choice.probe) {
-        const std::int64_t kept = choice.split ? plan.one_thread_ns : plan.split_ns;
+        // What the try loses against the way taken (a split try: against one thread).
+        const std::int64_t kept_ns = static_cast<std::int64_t>(estimate(plan.durations[1 - mode]));
+        if (kept_ns > 0) plan.try_loss_ns += took - kept_ns;
+        const bool cut_short = choice.split && plan.try_loss_ns > loss_limit_ns;
+        if (--plan.try_steps_left > 0 && !cut_short) return;
+        plan.try_steps_left = 0;
         // The split is kept, or taken, when it is faster than one thread by a tenth.
-        const bool split_won = choice.split ? took * 10 < kept * 9 : kept * 10 < took * 9;
+        const double split_ns = estimate(plan.durations[1]);
+        const double one_ns = estimate(plan.durations[0]);
+        const bool split_won = !cut_short && split_ns * 10 < one_ns * 9;
         if (split_won == choice.split) {
             plan.split = choice.split;
             plan.interval = first_interval;
             plan.steps_to_probe = plan.interval;
-            plan.split_excess_ns = 0;
+            plan.split_balance_ns = 0;
+            plan.warm_up_loss_ns = 0;
         } else {
-            lost(took - kept);
+            lost(plan.try_loss_ns);
         }
-    } else if (plan.split && plan.one_thread_ns > 0) {
-        plan.split_excess_ns =
-            std::max<std::int64_t>(plan.split_excess_ns + took - plan.one_thread_ns, 0);
-        if (plan.split_excess_ns > std::max(2 * plan.one_thread_ns, excess_limit_ns)) {
+        return;
+    }
+    --plan.steps_to_probe;
+    if (plan.split && one_thread_ns > 0) {
+        plan.split_balance_ns =
+            std::max(plan.split_balance_ns + took - one_thread_ns, -loss_limit_ns);
+        if (plan.split_balance_ns > loss_limit_ns) {
             plan.split = false;
-            lost(plan.split_excess_ns);
+            lost(plan.split_balance_ns);
+            plan.split_balance_ns = 0;
         }
     }
-    plan.warm_up_loss_ns = 0;
 }
 
 void icn_step(FieldSet& fields, const RunParameters& params, step_plan& plan) {
@@ -465,12 +523,8 @@ void icn_step(FieldSet& fields, const RunParameters& params, step_plan& plan) {
                                                    .kernel = plan.chosen[plan.split ? 1 : 0]}));
         return;
     }
-    std::int64_t start = clock_ns();
+    const std::int64_t start = clock_ns();
     const step_choice choice = choose_step(plan, start, processor_free);
-    if (choice.release) {
-        release_threads();
-        start = clock_ns();
-    }
     sweep_timing pieces;
     icn_step_sweep(fields, params, layout_of(plan, choice), &pieces);
     const std::int64_t end = clock_ns();

@@ -47,6 +47,12 @@ struct kernel_timing {
     std::int64_t earliest_ns = 0;  // clock reading before which it is not measured again
 };
 
+// The durations of a mode's last few steps, in nanoseconds; 0 where none.
+struct step_durations {
+    double recent_ns[3] = {};
+    int next = 0;
+};
+
 // The plan of a run. Index 0 of the per-mode arrays is the one-thread step, 1 the split step.
 struct step_plan {
     int threads = 1;              // threads of the run
@@ -68,20 +74,22 @@ struct step_plan {
     sweep_method kernel[max_sweep_methods];
     int chosen[2] = {};  // the kernel each mode runs
     kernel_timing timing[2][max_sweep_methods];
-    double step_point_ns[2] = {};     // per point and thread of the last whole step
+    double step_point_ns[2] = {};     // per point and thread of the steps when last noticed
     bool whole_step_samples[2] = {};  // a kernel is measured on a whole step (small grids)
     std::int64_t sample_round = 0;    // measuring steps so far, moves the samples along the grid
 
     // The threads.
-    std::int64_t one_thread_ns = 0;  // duration of the last step on one thread, 0 when unknown
-    std::int64_t split_ns = 0;       // duration of the last split step, 0 when unknown
-    std::int64_t interval = 0;       // steps between two tries of the way not taken
+    step_durations durations[2];  // the last steps of each mode that measured no kernel
+    std::int64_t interval = 0;    // steps between two tries of the way not taken
     std::int64_t steps_to_probe = 0;
     std::int64_t earliest_probe_ns = 0;  // clock reading before which no try is made
-    bool threads_awake = false;          // whether the OpenMP threads have run since let go
+    int try_steps_left = 0;              // timed steps of the try under way, 0 when none is
+    std::int64_t try_loss_ns = 0;        // what the try under way has lost so far
+    bool last_split = false;             // whether the step before was split
+    int steps_in_mode = 0;               // timed steps in a row made the way of the last one
     std::int64_t warm_up_loss_ns = 0;    // what the untimed step before a try lost
     int busy_readings = 0;               // steps in a row that found no free processor
-    std::int64_t split_excess_ns = 0;    // what the split steps lost against one thread, net
+    std::int64_t split_balance_ns = 0;   // what the split steps lost against one thread, net
 };
 
 // The threads the process may use: OMP_NUM_THREADS when it is set, otherwise the processors of
@@ -104,8 +112,7 @@ void icn_step(FieldSet& fields, const RunParameters& params, step_plan& plan);
 struct step_choice {
     bool split = false;    // the step is split over the threads
     bool probe = false;    // it tries the way of threading not taken
-    bool warm_up = false;  // it starts the threads for a try, untimed
-    bool release = false;  // the idle threads are ended before it
+    bool warm_up = false;  // it wakes the threads after one-thread steps, and is not judged
     int kernel = 0;        // the kernel of the step (an index into the plan's kernels)
     int samples = 0;       // kernels measured on pieces of the step
     int sample_kernel[max_samples] = {};

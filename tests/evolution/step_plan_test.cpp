@@ -1,7 +1,7 @@
 // The step plan followed step by step with made-up durations: the fastest kernel is found and
-// kept at little cost, a change of the machine is noticed, a split step that pays is kept, a
-// processor held by another process never costs more than a tenth of the run, and a freed
-// processor is found again. And WAVE1D_STEP as a user writes it.
+// kept at little cost, a change of the machine is noticed, a split step that pays is kept
+// whatever single steps wait for, a processor held by another process never costs more than a
+// tenth of the run, and a freed processor is found again. And WAVE1D_STEP as a user writes it.
 #include "evolution/step_plan.hpp"
 
 #include <gtest/gtest.h>
@@ -119,6 +119,19 @@ TEST(StepPlan, FindsTheFastestKernelAtLittleCost) {
     }
 }
 
+// Split steps of a small grid, each a measurement of its kernel, two in a row of them now and
+// then waiting for the machine: the fastest kernel, only a little faster, is kept.
+TEST(StepPlan, KeepsTheFastestKernelThroughStepsThatWait) {
+    free_processor = true;
+    const simulated_run run = simulate(
+        4000, 10'001, 2, 2,
+        [](int k, std::int64_t step) {
+            return (k == 0 ? 1.66 : 1.89) * (step % 50 == 20 || step % 50 == 21 ? 3 : 1);
+        },
+        [](std::int64_t) { return 0; });
+    EXPECT_GT(run.steps_of_kernel[0], 4000 * 95 / 100);
+}
+
 // Halfway through the run the kernel that was fastest becomes slow (another process shares the
 // core's divider, say): the plan moves to the one that is fastest now.
 TEST(StepPlan, NoticesWhenTheFastestKernelChanges) {
@@ -131,43 +144,51 @@ TEST(StepPlan, NoticesWhenTheFastestKernelChanges) {
     EXPECT_GT(run.steps_of_kernel[1], steps / 2 * 9 / 10);
 }
 
+// A split that pays is kept whatever single steps meet: the threads starting late in a fresh
+// process (its first three split steps wait 8 ms, as seen under a hypervisor), or a wait of
+// 8 ms now and then on an idle machine.
 TEST(StepPlan, KeepsTheSplitWhileItPays) {
     free_processor = true;
-    const simulated_run run =
-        simulate_threads(4000, [](bool split, std::int64_t) { return split ? 60 * us : 100 * us; });
-    EXPECT_GT(run.split_steps, 4000 * 95 / 100);
+    const std::function<bool(std::int64_t, std::int64_t)> waits[] = {
+        [](std::int64_t, std::int64_t) { return false; },
+        [](std::int64_t, std::int64_t split_steps) { return split_steps < 3; },
+        [](std::int64_t step, std::int64_t) { return step == 500 || step == 2500; },
+    };
+    for (const auto& waits_now : waits) {
+        std::int64_t split_steps = 0;
+        const simulated_run run = simulate_threads(4000, [&](bool split, std::int64_t step) {
+            if (!split) return 100 * us;
+            return 60 * us + (waits_now(step, split_steps++) ? 8000 * us : 0);
+        });
+        EXPECT_GT(run.split_steps, 4000 * 95 / 100) << "case " << (&waits_now - waits);
+    }
 }
 
-// Another process holds the second processor: a split step waits for it (here 3 ms, a time slice
-// of the scheduler). Whether or not the kernel's count shows it, the run stays within a tenth of
-// one thread's time.
+// Another process holds the second processor: a split step waits for it (3 ms, a time slice of
+// the scheduler), at every split step or at one in fifty. Whether or not the kernel's count
+// shows it, the run stays within a tenth of one thread's time.
 TEST(StepPlan, ABusyProcessorCostsLessThanATenth) {
     for (bool shows_free : {true, false}) {
         free_processor = shows_free;
         for (std::int64_t one_ns : {60 * us, 2 * us * 1000}) {
-            const std::int64_t steps = 4000;
-            const simulated_run run = simulate_threads(steps, [one_ns](bool split, std::int64_t) {
-                return split ? one_ns / 2 + 3000 * us : one_ns;
-            });
-            const std::int64_t one_thread_run = steps * (one_ns + 5 * us);
-            EXPECT_LT(run.time_ns, one_thread_run + one_thread_run / 10)
-                << "one-thread step " << one_ns
-                << " ns, kernel shows a free processor: " << shows_free;
-            if (!shows_free) {
-                EXPECT_EQ(run.split_steps, 0);
+            for (std::int64_t every : {1, 50}) {
+                const std::int64_t steps = 4000;
+                std::int64_t split_steps = 0;
+                const simulated_run run = simulate_threads(steps, [&](bool split, std::int64_t) {
+                    if (!split) return one_ns;
+                    return one_ns / 2 + (split_steps++ % every == 0 ? 3000 * us : 0);
+                });
+                const std::int64_t one_thread_run = steps * (one_ns + 5 * us);
+                EXPECT_LT(run.time_ns, one_thread_run + one_thread_run / 10)
+                    << "one-thread step " << one_ns << " ns, a split step in " << every
+                    << " waits, kernel shows a free processor: " << shows_free;
+                if (!shows_free) {
+                    EXPECT_EQ(run.split_steps, 0);
+                }
             }
         }
     }
     free_processor = true;
-}
-
-TEST(StepPlan, ASingleSlowSplitStepDoesNotEndTheSplit) {
-    free_processor = true;
-    const simulated_run run = simulate_threads(4000, [](bool split, std::int64_t step) {
-        if (!split) return 100 * us;
-        return step == 500 ? 250 * us : 60 * us;
-    });
-    EXPECT_GT(run.split_steps, 4000 * 95 / 100);
 }
 
 TEST(StepPlan, FindsTheProcessorAgainWhenTheOtherProcessEnds) {
