@@ -1,7 +1,10 @@
 #include "grid/grid.hpp"
 
+#include <sys/mman.h>
+
 #include <array>
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -63,18 +66,45 @@ void check_grid_size(std::int32_t nx, std::int64_t count) {
     }
 }
 
+// Grid functions of at least this many bytes are mapped on their own, in whole pages of this
+// size that the kernel is asked to back with huge pages: the first touch of each small page
+// can cost microseconds (docs/performance.md), and a large grid has tens of thousands.
+constexpr std::size_t huge_page_bytes = std::size_t{2} << 20;
+
+// Zero-filled memory of `bytes` bytes, rounded up to whole huge pages and starting on one;
+// nullptr, with errno set, when the system has none.
+double* map_huge_pages(std::size_t bytes, std::size_t& mapped_bytes) {
+    mapped_bytes = (bytes + huge_page_bytes - 1) / huge_page_bytes * huge_page_bytes;
+    const std::size_t reserved = mapped_bytes + huge_page_bytes;
+    void* p = ::mmap(nullptr, reserved, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED) return nullptr;
+    // Only the whole huge pages inside what was reserved stay mapped.
+    const auto start = reinterpret_cast<std::uintptr_t>(p);
+    const std::uintptr_t aligned =
+        (start + huge_page_bytes - 1) / huge_page_bytes * huge_page_bytes;
+    if (aligned > start) ::munmap(p, aligned - start);
+    const std::uintptr_t tail = aligned + mapped_bytes;
+    if (start + reserved > tail) ::munmap(reinterpret_cast<void*>(tail), start + reserved - tail);
+    ::madvise(reinterpret_cast<void*>(aligned), mapped_bytes, MADV_HUGEPAGE);
+    return reinterpret_cast<double*>(aligned);
+}
+
 GridFunction allocate_grid_function(std::int64_t count, const char* name) {
     GridFunction f;
     if (count == 0) return f;
     const auto n = static_cast<std::size_t>(count);
+    const std::size_t bytes = n * sizeof(double);
+    std::size_t mapped_bytes = 0;
     errno = 0;
-    auto* p = static_cast<double*>(std::calloc(n, sizeof(double)));
+    double* p = bytes >= huge_page_bytes ? map_huge_pages(bytes, mapped_bytes)
+                                         : static_cast<double*>(std::calloc(n, sizeof(double)));
     if (p == nullptr) {
         const int reason = errno != 0 ? errno : ENOMEM;
-        fail_memory("wave1d: cannot allocate " + std::to_string(n * sizeof(double)) +
+        fail_memory("wave1d: cannot allocate " + std::to_string(bytes) +
                     " bytes for grid function " + name + ": " + std::strerror(reason));
     }
-    f.storage.reset(p);
+    f.storage = std::unique_ptr<double[], grid_storage_deleter>(
+        p, grid_storage_deleter{p != nullptr && bytes >= huge_page_bytes ? mapped_bytes : 0});
     f.count = n;
     return f;
 }

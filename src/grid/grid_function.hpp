@@ -2,18 +2,19 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <memory>
 
-// Releases storage obtained with std::calloc.
-struct free_deleter {
-    void operator()(double* p) const noexcept { std::free(p); }
+// Returns a grid function's storage: memory mapped for it when mapped_bytes is above 0,
+// otherwise storage obtained with std::calloc.
+struct grid_storage_deleter {
+    std::size_t mapped_bytes = 0;
+    void operator()(double* p) const noexcept;
 };
 
 // One double per grid point, indexed 0..nx, stored contiguously. Empty when nx is negative.
 // Created once by create_grid, zero-filled, and never resized.
 struct GridFunction {
-    std::unique_ptr<double[], free_deleter> storage;
+    std::unique_ptr<double[], grid_storage_deleter> storage;
     std::size_t count = 0;
 
     double& operator[](std::int32_t i) noexcept { return storage[static_cast<std::size_t>(i)]; }

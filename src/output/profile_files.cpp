@@ -71,7 +71,7 @@ void open_one(buffered_file& file, const char* name) {
     file.name = name;
     file.fd = ::open(name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (file.fd < 0) fail_file(file, "create", errno);
-    file.buffer = std::make_unique<char[]>(buffer_size);
+    file.buffer = std::make_unique_for_overwrite<char[]>(buffer_size);
 }
 
 void close_one(buffered_file& file, bool checked) {
@@ -230,8 +230,8 @@ ProfileFiles open_profile_files(int threads) {
     if (files.threads > 1) {
         files.thread_buffers = std::make_unique<profile_thread_buffers[]>(files.threads);
         for (int t = 0; t < files.threads; ++t) {
-            files.thread_buffers[t].xl.buffer = std::make_unique<char[]>(buffer_size);
-            files.thread_buffers[t].xtl.buffer = std::make_unique<char[]>(buffer_size);
+            files.thread_buffers[t].xl.buffer = std::make_unique_for_overwrite<char[]>(buffer_size);
+            files.thread_buffers[t].xtl.buffer = std::make_unique_for_overwrite<char[]>(buffer_size);
         }
     }
     return files;
