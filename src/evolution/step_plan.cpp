@@ -70,10 +70,10 @@ constexpr double untried_factor = 3.0;
 // least of its last three steps that measured no kernel, so that a step that waits for the
 // machine decides nothing. The split is taken, or kept, when it is faster than one thread by a
 // tenth. The first try of a split waits until the rest of the run takes at least
-// first_try_budget_ns: a split that waits for a processor taken by another process can cost a
-// few milliseconds.
+// first_try_budget_ns, fifty times what starting the threads may take (rule 6 makes sure a
+// processor looks free; rule 7 ends a try that loses much).
 constexpr int try_steps = 3;
-constexpr std::int64_t first_try_budget_ns = 100'000'000;
+constexpr std::int64_t first_try_budget_ns = 20'000'000;
 
 // 6. A split is only tried at a step that starts while the kernel counts a free processor,
 // looked for at up to busy_readings steps in a row (after that the try counts as lost). The
