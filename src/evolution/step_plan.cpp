@@ -274,6 +274,9 @@ int available_threads() {
 #if defined(_OPENMP)
     const char* requested = std::getenv("OMP_NUM_THREADS");
     if (requested != nullptr && *requested != '\0') return std::max(1, omp_get_max_threads());
+    // A runtime that binds threads (OMP_PROC_BIND, OMP_PLACES) has already bound this one to a
+    // single processor; its count of threads was taken before.
+    if (omp_get_proc_bind() != omp_proc_bind_false) return std::max(1, omp_get_max_threads());
     cpu_set_t cpus;
     if (sched_getaffinity(0, sizeof cpus, &cpus) == 0) return std::max(1, CPU_COUNT(&cpus));
     return std::max(1, omp_get_max_threads());

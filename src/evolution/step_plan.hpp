@@ -87,13 +87,14 @@ struct step_plan {
     std::int64_t try_loss_ns = 0;        // what the try under way has lost so far
     bool last_split = false;             // whether the step before was split
     int steps_in_mode = 0;               // timed steps in a row made the way of the last one
-    std::int64_t warm_up_loss_ns = 0;    // what the untimed step before a try lost
+    std::int64_t warm_up_loss_ns = 0;    // what the step that woke the threads for a try lost
     int busy_readings = 0;               // steps in a row that found no free processor
     std::int64_t split_balance_ns = 0;   // what the split steps lost against one thread, net
 };
 
-// The threads the process may use: OMP_NUM_THREADS when it is set, otherwise the processors of
-// its CPU affinity; 1 in a build without OpenMP.
+// The threads the process may use: OMP_NUM_THREADS when it is set, the runtime's own count when
+// it binds its threads (OMP_PROC_BIND, OMP_PLACES), otherwise the processors of its CPU
+// affinity; 1 in a build without OpenMP.
 int available_threads();
 
 step_plan plan_steps(const RunParameters& params, const forced_step& forced);
