@@ -38,11 +38,10 @@ constexpr std::int64_t min_split_points = 4096;
 // sample_points points of a step made by the chosen kernel (all of them on the first thread's
 // share, at most half of it, at a place that moves from step to step), the chosen kernel on the
 // rest; on a grid too small for a piece of that size, on a whole step of its own. A kernel is
-// chosen when its time per point, the least of its last three measurements, is the least: a
-// step that waits for the machine only ever takes longer. When the steps come to take a quarter
-// longer or shorter than when that was last noticed (the least of the last three again), every
-// kernel is due to be measured. No kernel is measured on the first try_steps split steps in a
-// row, while the threads are waking.
+// chosen when its time per point, the least of its last three measurements, is the least. When the
+// steps come to take a quarter longer or shorter than when that was last noticed (the least of the
+// last three again), every kernel is due to be measured. No kernel is measured on the first
+// try_steps split steps in a row, while the threads are waking.
 constexpr std::int64_t sample_points = 4096;
 
 // 3a. On a grid that is neither split nor holds pieces, only one step in timed_every is timed,
@@ -134,38 +133,25 @@ std::int64_t clock_ns() {
 constexpr std::string_view valid_values =
     "sse2:divider, avx2:divider, avx2:first, avx2:all, avx512:divider, avx512:first, avx512:all";
 
-// The least of the last three measurements, 0 when there are none.
-double least_of_recent(const double (&recent)[3]) {
+// The estimate of a time: the least of its last three measurements (a step that waits for the
+// machine only ever takes longer); 0 when there are none.
+double estimate(const recent_times& times) {
     double least = 0;
-    for (double ns : recent) {
+    for (double ns : times.ns) {
         if (ns > 0 && (least == 0 || ns < least)) least = ns;
     }
     return least;
 }
 
-void add_recent(double (&recent)[3], int& next, double value) {
-    recent[next] = value;
-    next = (next + 1) % 3;
-}
-
-// A kernel's time per point.
-double estimate(const kernel_timing& timing) {
-    return least_of_recent(timing.recent_ns);
-}
-
-void add_measurement(kernel_timing& timing, double ns_per_point) {
-    add_recent(timing.recent_ns, timing.next, ns_per_point);
-}
-
-// A mode's time per step; 0 while unknown.
-double estimate(const step_durations& durations) {
-    return least_of_recent(durations.recent_ns);
+void add_measurement(recent_times& times, double ns) {
+    times.ns[times.next] = ns;
+    times.next = (times.next + 1) % 3;
 }
 
 // What measuring kernel k on `points` points is expected to lose against the chosen kernel.
 double expected_loss_ns(const step_plan& plan, int mode, int k, std::int64_t points,
                         double chosen_ns) {
-    const double own = estimate(plan.timing[mode][k]);
+    const double own = estimate(plan.timing[mode][k].recent);
     const double per_point = own > 0 ? std::max(own - chosen_ns, 0.0) : untried_factor * chosen_ns;
     return per_point * static_cast<double>(points);
 }
@@ -193,7 +179,7 @@ void record_sample(step_plan& plan, int mode, int k, std::int64_t points, std::i
     const double per_point = static_cast<double>(ns) / static_cast<double>(points);
     const double loss =
         std::max(std::max(per_point - chosen_ns, 0.0) * static_cast<double>(points), step_loss_ns);
-    add_measurement(t, per_point);
+    add_measurement(t.recent, per_point);
     if (k == plan.chosen[mode]) return;
     const bool lost = chosen_ns > 0 && per_point >= chosen_ns;
     t.interval = lost ? std::min(t.interval * 2, max_interval) : first_interval;
@@ -205,16 +191,16 @@ void record_sample(step_plan& plan, int mode, int k, std::int64_t points, std::i
 // The chosen kernel's time per point: its estimate, or until it has one what the whole steps
 // showed.
 double chosen_estimate(const step_plan& plan, int mode) {
-    const double own = estimate(plan.timing[mode][plan.chosen[mode]]);
+    const double own = estimate(plan.timing[mode][plan.chosen[mode]].recent);
     return own > 0 ? own : plan.step_point_ns[mode];
 }
 
 // The kernel with the least time per point among those measured; the chosen one when none is.
 void choose_kernel(step_plan& plan, int mode) {
     int best = plan.chosen[mode];
-    double best_ns = estimate(plan.timing[mode][best]);
+    double best_ns = estimate(plan.timing[mode][best].recent);
     for (int k = 0; k < plan.kernels; ++k) {
-        const double ns = estimate(plan.timing[mode][k]);
+        const double ns = estimate(plan.timing[mode][k].recent);
         if (ns > 0 && (best_ns <= 0 || ns < best_ns)) {
             best = k;
             best_ns = ns;
@@ -423,8 +409,7 @@ void record_step(step_plan& plan, const step_choice& choice, std::int64_t took, 
     // step or on pieces, says little of how long the mode's steps take.
     const bool plain = !choice.warm_up && !choice.whole_step_sample && choice.samples == 0;
     if (plain) {
-        step_durations& durations = plan.durations[mode];
-        add_recent(durations.recent_ns, durations.next, static_cast<double>(took));
+        add_measurement(plan.durations[mode], static_cast<double>(took));
     }
     if (plan.timed && plan.kernels > 1 && !choice.warm_up && !choice.probe) {
         double chosen_ns = chosen_estimate(plan, mode);

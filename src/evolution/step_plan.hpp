@@ -38,19 +38,18 @@ inline constexpr std::string_view forced_step_help =
     "  the nearest one it has, with a warning. The threads stay with\n"
     "  OMP_NUM_THREADS. Unset, the program times the kernels and threads itself.\n";
 
+// The last three measurements of one thing, in nanoseconds; 0 where none.
+struct recent_times {
+    double ns[3] = {};
+    int next = 0;  // where the next measurement goes
+};
+
 // A kernel's time per point, from its last few measurements.
 struct kernel_timing {
-    double recent_ns[3] = {};   // ns per point of the last measurements; 0 where none
-    int next = 0;               // where the next measurement goes
+    recent_times recent;        // ns per point
     std::int64_t interval = 0;  // steps between two measurements
     std::int64_t steps_to_sample = 0;
     std::int64_t earliest_ns = 0;  // clock reading before which it is not measured again
-};
-
-// The durations of a mode's last few steps, in nanoseconds; 0 where none.
-struct step_durations {
-    double recent_ns[3] = {};
-    int next = 0;
 };
 
 // The plan of a run. Index 0 of the per-mode arrays is the one-thread step, 1 the split step.
@@ -79,8 +78,8 @@ struct step_plan {
     std::int64_t sample_round = 0;    // measuring steps so far, moves the samples along the grid
 
     // The threads.
-    step_durations durations[2];  // the last steps of each mode that measured no kernel
-    std::int64_t interval = 0;    // steps between two tries of the way not taken
+    recent_times durations[2];  // the last steps of each mode that measured no kernel
+    std::int64_t interval = 0;  // steps between two tries of the way not taken
     std::int64_t steps_to_probe = 0;
     std::int64_t earliest_probe_ns = 0;  // clock reading before which no try is made
     int try_steps_left = 0;              // timed steps of the try under way, 0 when none is

@@ -103,8 +103,8 @@ GridFunction allocate_grid_function(std::int64_t count, const char* name) {
         fail_memory("wave1d: cannot allocate " + std::to_string(bytes) +
                     " bytes for grid function " + name + ": " + std::strerror(reason));
     }
-    f.storage = std::unique_ptr<double[], grid_storage_deleter>(
-        p, grid_storage_deleter{p != nullptr && bytes >= huge_page_bytes ? mapped_bytes : 0});
+    f.storage =
+        std::unique_ptr<double[], grid_storage_deleter>(p, grid_storage_deleter{mapped_bytes});
     f.count = n;
     return f;
 }
