@@ -119,29 +119,34 @@ TEST(StepPlan, FindsTheFastestKernelAtLittleCost) {
     }
 }
 
-// Split steps of a small grid, each a measurement of its kernel, two in a row of them now and
-// then waiting for the machine: the fastest kernel, only a little faster, is kept.
-TEST(StepPlan, KeepsTheFastestKernelThroughStepsThatWait) {
+// Two kernels through what the machine does to them: split steps of a small grid (each a
+// measurement of its kernel) of which two in a row wait now and then, where the kernel only a
+// little faster is kept; and a fastest kernel that becomes slow halfway (another process shares
+// the core's divider, say), where the plan moves to the one that is fastest now.
+TEST(StepPlan, KeepsToTheFastestKernelAsTheMachineChanges) {
     free_processor = true;
-    const simulated_run run = simulate(
-        4000, 10'001, 2, 2,
-        [](int k, std::int64_t step) {
-            return (k == 0 ? 1.66 : 1.89) * (step % 50 == 20 || step % 50 == 21 ? 3 : 1);
-        },
-        [](std::int64_t) { return 0; });
-    EXPECT_GT(run.steps_of_kernel[0], 4000 * 95 / 100);
-}
-
-// Halfway through the run the kernel that was fastest becomes slow (another process shares the
-// core's divider, say): the plan moves to the one that is fastest now.
-TEST(StepPlan, NoticesWhenTheFastestKernelChanges) {
-    constexpr std::int64_t steps = 4000;
-    const simulated_run run = simulate(
-        steps, 1'000'001, 1, 2,
-        [](int k, std::int64_t step) { return k == (step < steps / 2 ? 0 : 1) ? 1.0 : 2.0; },
-        [](std::int64_t) { return 0; });
-    EXPECT_EQ(run.plan.chosen[0], 1);
-    EXPECT_GT(run.steps_of_kernel[1], steps / 2 * 9 / 10);
+    struct machine {
+        std::int64_t points;
+        int threads;
+        kernel_cost cost;
+        int fastest_at_the_end;
+        std::int64_t its_steps;
+    };
+    const machine cases[] = {
+        {10'001, 2,
+         [](int k, std::int64_t step) {
+             return (k == 0 ? 1.66 : 1.89) * (step % 50 == 20 || step % 50 == 21 ? 3 : 1);
+         },
+         0, 3800},
+        {1'000'001, 1,
+         [](int k, std::int64_t step) { return k == (step < 2000 ? 0 : 1) ? 1.0 : 2.0; }, 1, 1800},
+    };
+    for (const machine& m : cases) {
+        const simulated_run run =
+            simulate(4000, m.points, m.threads, 2, m.cost, [](std::int64_t) { return 0; });
+        EXPECT_EQ(run.plan.chosen[m.threads - 1], m.fastest_at_the_end) << m.points << " points";
+        EXPECT_GT(run.steps_of_kernel[m.fastest_at_the_end], m.its_steps) << m.points << " points";
+    }
 }
 
 // A split that pays is kept whatever single steps meet: the threads starting late in a fresh

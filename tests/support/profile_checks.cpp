@@ -12,9 +12,10 @@ bool starts_with(const std::string& text, const std::string& prefix) {
     return text.rfind(prefix, 0) == 0;
 }
 
-}  // namespace
-
+// The phi field of a record written as zero.
 const std::string zero_field = "  0.00000000E+00";
+
+}  // namespace
 
 std::size_t table_row_count(const std::string& console) {
     std::size_t rows = 0;

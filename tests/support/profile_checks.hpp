@@ -4,9 +4,6 @@
 #include <filesystem>
 #include <string>
 
-// The phi field of a record written as zero.
-extern const std::string zero_field;
-
 // The number of progress-table rows in a console transcript: lines of 32 characters that start
 // with "  |  ".
 std::size_t table_row_count(const std::string& console);

@@ -1,6 +1,7 @@
 #include "support/run_wave1d.hpp"
 
 #include <fcntl.h>
+#include <pty.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -43,6 +44,10 @@ run_result run_program(const fs::path& dir, const std::string& input, const run_
 
     int held_pipe[2] = {-1, -1};
     if (options.stdin_held_open && pipe(held_pipe) != 0) throw std::runtime_error("pipe failed");
+    int terminal = -1, terminal_end = -1;
+    if (options.stderr_on_terminal &&
+        openpty(&terminal, &terminal_end, nullptr, nullptr, nullptr) != 0)
+        throw std::runtime_error("openpty failed");
     std::vector<char*> argv{const_cast<char*>("wave1d")};
     for (const auto& argument : options.arguments)
         argv.push_back(const_cast<char*>(argument.c_str()));
@@ -81,7 +86,9 @@ run_result run_program(const fs::path& dir, const std::string& input, const run_
         const int in_fd =
             options.stdin_held_open ? held_pipe[0] : open(stdin_source.c_str(), O_RDONLY);
         const int out_fd = open(stdout_target.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        const int err_fd = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int err_fd = options.stderr_on_terminal
+                               ? terminal_end
+                               : open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         if (in_fd < 0 || out_fd < 0 || err_fd < 0) _exit(126);
         dup2(in_fd, 0);
         dup2(out_fd, 1);
@@ -111,6 +118,14 @@ run_result run_program(const fs::path& dir, const std::string& input, const run_
     result.exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     result.out = read_file(out_path);
     result.err = read_file(err_path);
+    if (options.stderr_on_terminal) {
+        close(terminal_end);
+        char buffer[4096];
+        // What the terminal holds, then EIO: its other end is closed.
+        for (ssize_t n; (n = read(terminal, buffer, sizeof buffer)) > 0;)
+            result.err.append(buffer, static_cast<std::size_t>(n));
+        close(terminal);
+    }
     fs::remove(in_path);
     fs::remove(out_path);
     fs::remove(err_path);
