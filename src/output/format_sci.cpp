@@ -338,10 +338,23 @@ void format_sci_into(char* out, double v, int w, int d) {
 void format_sci_exact_into(char* out, double v, int w, int d) {
     if (write_non_finite(out, v, w)) return;
 
+    // The text is at least "d." and d digits and four characters of exponent, one more with a
+    // minus sign. A field too narrow for that is asterisks whatever d is, which also keeps the
+    // text below within the buffers.
+    const int sign_length = std::signbit(v) ? 1 : 0;
+    if (d > w - 6 - sign_length) {
+        std::memset(out, '*', static_cast<std::size_t>(w));
+        return;
+    }
+
     // to_chars rounds from the exact binary value: "-d.ddde+XX" or "d.ddde-XXX".
     char digits[max_sci_width + 16];
     const auto result =
         std::to_chars(digits, digits + sizeof digits, v, std::chars_format::scientific, d);
+    if (result.ec != std::errc{}) {
+        std::memset(out, '*', static_cast<std::size_t>(w));
+        return;
+    }
     const char* end = result.ptr;
     const char* e = static_cast<const char*>(std::memchr(digits, 'e', end - digits));
     const int mantissa_length = static_cast<int>(e - digits);

@@ -11,8 +11,9 @@ inline constexpr int max_sci_width = 64;
 // exponent as E+dd / E-dd, or +ddd / -ddd without the letter E when its magnitude is 100 or
 // more. The digits are rounded to nearest from the exact value of the double. NaN, +infinity
 // and -infinity are written "NaN", "Infinity" and "-Infinity". A text wider than w (never the
-// case for the widths this program uses) fills the field with asterisks. No terminating NUL.
-// Needs 0 <= d and 0 < w <= max_sci_width.
+// case for the widths this program uses) fills the field with asterisks; so does a finite v
+// with any d above w - 6, however large. No terminating NUL. Needs 0 <= d and
+// 0 < w <= max_sci_width.
 //
 // The digits come from a 128-bit product with a power of ten; the rare values that lie too
 // close to halfway between two results for that product to decide, and precisions beyond

@@ -171,11 +171,40 @@ TEST(FormatSci, ExtremeAndSubnormalDoubles) {
     EXPECT_EQ(format_sci(-std::numeric_limits<double>::denorm_min(), 9, 2), "-4.94-324");
 }
 
-TEST(FormatSci, OtherWidthsPadOrMarkOverflow) {
-    EXPECT_EQ(format_sci(1.0, 12, 2), "    1.00E+00");
-    EXPECT_EQ(format_sci(-1.0, 8, 2), "********");
-    EXPECT_EQ(format_sci(5.0, 7, 0), " 5.E+00");
-    EXPECT_EQ(format_sci(-5.0, 5, 0), "*****");
+// Any width and precision a caller may pass: the digits where they fit, asterisks where they
+// do not, however many digits are asked for, and the names of the non-finite values.
+TEST(FormatSci, OtherWidthsAndPrecisionsPadOrMarkOverflow) {
+    const std::string ones = "1." + std::string(57, '0');
+    struct example {
+        double value;
+        int w;
+        int d;
+        std::string field;
+    };
+    const example examples[] = {
+        {1.0, 12, 2, "    1.00E+00"},
+        {-1.0, 8, 2, "********"},
+        {5.0, 7, 0, " 5.E+00"},
+        {-5.0, 5, 0, "*****"},
+        {1.0, max_sci_width, 57, " " + ones + "E+00"},
+        {-1.0, max_sci_width, 57, "-" + ones + "E+00"},
+        {1.0, max_sci_width, 58, ones + "0E+00"},
+        {-1.0, max_sci_width, 58, std::string(max_sci_width, '*')},
+        {0.1, max_sci_width, 59, std::string(max_sci_width, '*')},
+        {1e300, max_sci_width, 72, std::string(max_sci_width, '*')},
+        {-2.5e-310, max_sci_width, 1000, std::string(max_sci_width, '*')},
+        {3.0, 1, std::numeric_limits<int>::max(), "*"},
+        {-inf, 9, 100, "-Infinity"},
+        {std::numeric_limits<double>::quiet_NaN(), 4, 1000, " NaN"},
+    };
+    for (const example& e : examples) {
+        EXPECT_EQ(format_sci(e.value, e.w, e.d), e.field)
+            << e.value << ", w " << e.w << ", d " << e.d;
+        char exact[max_sci_width];
+        format_sci_exact_into(exact, e.value, e.w, e.d);
+        EXPECT_EQ(std::string(exact, static_cast<std::size_t>(e.w)), e.field)
+            << "exact, " << e.value << ", w " << e.w << ", d " << e.d;
+    }
 }
 
 TEST(FormatSci, FastFieldsEqualTheExactConversionForEveryKindOfDouble) {
