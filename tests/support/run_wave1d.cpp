@@ -149,14 +149,16 @@ const std::string dialogue_transcript =
 std::string input_with(const std::vector<std::pair<std::string_view, std::string>>& changes) {
     std::array<std::string, input_values.size()> values = {"-1", "1",    "8", "0.5", "4", "2",
                                                            "1",  "0.25", "0", "2",   "0", "0"};
-    for (const auto& [name, value] : changes) {
+    for (const auto& change : changes) {
+        // A plain name, not a structured binding: clang before 16 cannot capture one.
+        const std::string_view name = change.first;
         const auto named = std::find_if(input_values.begin(), input_values.end(),
                                         [&](const input_value& v) { return v.name == name; });
         if (named == input_values.end()) {
             ADD_FAILURE() << "no input value is named " << name;
             continue;
         }
-        values[named - input_values.begin()] = value;
+        values[named - input_values.begin()] = change.second;
     }
     std::string text;
     for (const auto& v : values)
