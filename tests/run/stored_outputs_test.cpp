@@ -1,5 +1,7 @@
-// Stored outputs: the console, standard error and both profile files of a set of runs, made by a
-// program whose results were checked and kept in tests/stored_outputs/. Every byte of every run
+// Stored outputs: the console, standard error and the files of a set of runs, made by a program
+// whose results were checked and kept in tests/stored_outputs/ (NAME.in, the arguments in
+// NAME.args if any, and NAME.PART.gz). tests/stored_outputs/compare makes the same check of any
+// program command, such as a cross-built program under an emulator. Every byte of every run
 // must stay as stored, with the default plan and with every step split over the threads; a
 // change in the order of any operation shows here even where the sweep and the passes change
 // alike.
@@ -62,18 +64,20 @@ TEST(StoredOutputs, EveryRunGivesTheStoredBytes) {
             temp_dir dir;
             run_options options;
             options.environment = environment;
+            options.arguments = split_lines(read_file(stored / (name + ".args")));
             const run_result r = run_program(dir.path, read_file(input), options);
             EXPECT_EQ(r.exit_status, 0) << name << ", " << plan << ": " << r.err;
-            const std::pair<std::string, std::string> parts[] = {
-                {"out", r.out},
-                {"err", r.err},
-                {"phi.xl", read_file(dir.path / "phi.xl")},
-                {"phi.xtl", read_file(dir.path / "phi.xtl")},
-            };
-            for (const auto& [part, got] : parts) {
-                const std::string difference =
-                    first_difference(gunzip(stored / (name + "." + part + ".gz")), got);
-                EXPECT_EQ(difference, "") << name << "." << part << " with " << plan;
+            // Each stored NAME.PART.gz: the console, standard error or a file the run writes.
+            for (const auto& entry : fs::directory_iterator(stored)) {
+                const std::string file = entry.path().filename().string();
+                if (!file.starts_with(name + ".") || !file.ends_with(".gz")) continue;
+                const std::string part =
+                    file.substr(name.size() + 1, file.size() - name.size() - 4);
+                const std::string got = part == "out"   ? r.out
+                                        : part == "err" ? r.err
+                                                        : read_file(dir.path / part);
+                EXPECT_EQ(first_difference(gunzip(entry.path()), got), "")
+                    << name << "." << part << " with " << plan;
             }
         }
     }
