@@ -1,28 +1,20 @@
 #include "output/profile_files.hpp"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <exception>
-#include <string>
 #include <utility>
 
 #if defined(_OPENMP)
 #include <omp.h>
 #endif
 
-#include "common/run_failure.hpp"
 #include "output/format_sci.hpp"
 
 namespace {
-
-constexpr std::size_t buffer_size = std::size_t{1} << 18;
 
 // Sampled points formatted by one thread in one round: their records (at most 33 bytes in
 // phi.xl, 50 in phi.xtl) fit a buffer.
@@ -32,55 +24,6 @@ constexpr int max_threads = 16;
 // Fewer sampled points than this are formatted on one thread: the threads would cost more than
 // they save.
 constexpr std::size_t min_threaded_points = 2048;
-
-[[noreturn]] void fail_file(const buffered_file& file, const char* action, int error) {
-    throw run_failure{exit_output, std::string("wave1d: cannot ") + action + " " + file.name +
-                                       ": " + std::strerror(error != 0 ? error : EIO)};
-}
-
-// Writes bytes [data, data+size) to the file descriptor, retrying short and interrupted
-// writes. Returns 0, or the errno of the failure.
-int write_all(int fd, const char* data, std::size_t size) {
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return errno;
-        }
-        if (n == 0) return EIO;
-        data += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return 0;
-}
-
-void flush_buffer(buffered_file& file) {
-    const std::size_t used = std::exchange(file.used, 0);
-    if (const int error = write_all(file.fd, file.buffer.get(), used)) {
-        fail_file(file, "write", error);
-    }
-}
-
-// Room for size more bytes at the end of the buffer.
-char* reserve(buffered_file& file, std::size_t size) {
-    if (buffer_size - file.used < size) flush_buffer(file);
-    return file.buffer.get() + file.used;
-}
-
-void open_one(buffered_file& file, const char* name) {
-    file.name = name;
-    file.fd = ::open(name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (file.fd < 0) fail_file(file, "create", errno);
-    file.buffer = std::make_unique_for_overwrite<char[]>(buffer_size);
-}
-
-void close_one(buffered_file& file, bool checked) {
-    if (file.fd < 0) return;
-    int error = write_all(file.fd, file.buffer.get(), std::exchange(file.used, 0));
-    if (::close(file.fd) != 0 && error == 0 && errno != EINTR) error = errno;
-    file.fd = -1;
-    if (checked && error != 0) fail_file(file, "write", error);
-}
 
 void empty_line(buffered_file& file) {
     char* p = reserve(file, 1);
@@ -175,7 +118,8 @@ void profile_points(ProfileFiles& files, const char* time_field, const GridFunct
     }
     // About four chunks a thread, for the overlap, each within a buffer.
     const auto team = static_cast<std::size_t>(threads);
-    const std::size_t chunk = std::min(sampled_points_per_round, (sampled + 4 * team - 1) / (4 * team));
+    const std::size_t chunk =
+        std::min(sampled_points_per_round, (sampled + 4 * team - 1) / (4 * team));
     const auto chunks = static_cast<std::int64_t>((sampled + chunk - 1) / chunk);
     std::exception_ptr failure;
     std::atomic<bool> failed{false};
@@ -218,20 +162,22 @@ ProfileFiles::ProfileFiles(ProfileFiles&& other) noexcept
       threads(std::exchange(other.threads, 1)) {}
 
 ProfileFiles::~ProfileFiles() {
-    close_one(xl, false);
-    close_one(xtl, false);
+    close_buffered_file(xl, false);
+    close_buffered_file(xtl, false);
 }
 
 ProfileFiles open_profile_files(int threads) {
     ProfileFiles files;
-    open_one(files.xl, "phi.xl");
-    open_one(files.xtl, "phi.xtl");
+    open_buffered_file(files.xl, "phi.xl");
+    open_buffered_file(files.xtl, "phi.xtl");
     files.threads = std::clamp(threads, 1, max_threads);
     if (files.threads > 1) {
         files.thread_buffers = std::make_unique<profile_thread_buffers[]>(files.threads);
         for (int t = 0; t < files.threads; ++t) {
-            files.thread_buffers[t].xl.buffer = std::make_unique_for_overwrite<char[]>(buffer_size);
-            files.thread_buffers[t].xtl.buffer = std::make_unique_for_overwrite<char[]>(buffer_size);
+            files.thread_buffers[t].xl.buffer =
+                std::make_unique_for_overwrite<char[]>(buffered_file_size);
+            files.thread_buffers[t].xtl.buffer =
+                std::make_unique_for_overwrite<char[]>(buffered_file_size);
         }
     }
     return files;
@@ -265,6 +211,6 @@ void flush_profile_files(ProfileFiles& files) {
 }
 
 void close_profile_files(ProfileFiles& files) {
-    close_one(files.xl, true);
-    close_one(files.xtl, true);
+    close_buffered_file(files.xl, true);
+    close_buffered_file(files.xtl, true);
 }

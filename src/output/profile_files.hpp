@@ -4,20 +4,13 @@
 #include <memory>
 
 #include "grid/grid_function.hpp"
+#include "output/buffered_file.hpp"
 
 // Every fourth grid point is written to the profile files.
 inline constexpr std::size_t profile_stride = 4;
 
 // A value of phi whose magnitude is not above this (or NaN) is written as zero.
 inline constexpr double phi_floor = 1e-50;
-
-// One profile file, open for writing from its start, with the buffer its records go through.
-struct buffered_file {
-    const char* name = nullptr;
-    int fd = -1;
-    std::unique_ptr<char[]> buffer;
-    std::size_t used = 0;
-};
 
 // The buffers one thread formats records into; a cache line of its own, since the thread updates
 // their fill counts with every record.
