@@ -7,7 +7,7 @@
 inline constexpr int exit_memory = 1;    // the grid does not fit in memory
 inline constexpr int exit_overflow = 2;  // the grid size does not fit the integer types
 inline constexpr int exit_input = 3;     // the input could not be opened or a value not read
-inline constexpr int exit_output = 4;    // the console or a profile file could not be written
+inline constexpr int exit_output = 4;    // the console or an output file could not be written
 inline constexpr int exit_usage = 5;     // a command line or WAVE1D_STEP that is not understood
 
 // Every exit status with its meaning, as --help and the manual page list them.
@@ -20,10 +20,10 @@ inline constexpr std::array<exit_status_entry, 7> exit_statuses{{
     {"1", "the grid does not fit in memory"},
     {"2", "nx too large to compute the grid's size (2147483647)"},
     {"3", "the input file could not be opened, or a value could not be read"},
-    {"4", "standard output or a profile file could not be created or written"},
+    {"4", "standard output, a profile file or norms.tsv could not be created or written"},
     {"5",
-     "an argument that is not an option or one input file, more than one argument, "
-     "or a WAVE1D_STEP that is not understood"},
+     "an argument that is not an option or an input file, a second input file, --help or "
+     "--version beside another argument, or a WAVE1D_STEP that is not understood"},
     {"129, 130, 143",
      "interrupted by SIGHUP, SIGINT, SIGTERM during the run; the files hold "
      "the whole output steps up to then"},

@@ -24,27 +24,44 @@ std::string shown(std::string_view argument) {
 }
 
 [[noreturn]] void refuse(const std::string& what) {
-    throw run_failure{exit_usage, "wave1d: " + what +
-                                      "; usage: wave1d [FILE], or wave1d < FILE "
-                                      "(see wave1d --help)"};
+    throw run_failure{exit_usage,
+                      "wave1d: " + what +
+                          "; usage: wave1d [--norms] [FILE], or wave1d [--norms] < FILE "
+                          "(see wave1d --help)"};
 }
 
 }  // namespace
 
 program_request read_command_line(int argc, const char* const* argv) {
-    if (argc <= 1) return {};
-    if (argc > 2) {
-        refuse("too many arguments (" + std::to_string(argc - 1) +
-               "): give at most one option or one input file");
+    program_request request;
+    bool input_named = false;
+    for (int a = 1; a < argc; ++a) {
+        const std::string_view argument = argv[a];
+        if (argument == "--help" || argument == "-h" || argument == "--version") {
+            if (argc > 2) {
+                refuse("too many arguments (" + std::to_string(argc - 1) +
+                       "): " + std::string(argument) + " stands alone");
+            }
+            request.what = argument == "--version" ? program_request::kind::version
+                                                   : program_request::kind::help;
+            return request;
+        }
+        if (argument == "--norms") {
+            request.norms = true;
+            continue;
+        }
+        // "-" alone is standard input; "./-x" names a file that begins with a hyphen.
+        if (argument != "-" && argument.starts_with('-'))
+            refuse("unknown option " + shown(argument));
+        if (argument.empty()) refuse("an empty argument names no input file");
+        if (input_named) {
+            refuse("too many arguments (" + std::to_string(argc - 1) +
+                   "): give at most one input file");
+        }
+        input_named = true;
+        if (argument != "-") request.input_path = argument;
     }
-    const std::string_view argument = argv[1];
-    if (argument == "--help" || argument == "-h") return {program_request::kind::help, {}};
-    if (argument == "--version") return {program_request::kind::version, {}};
-    // "-" alone is standard input; "./-x" names a file that begins with a hyphen.
-    if (argument == "-") return {};
-    if (argument.starts_with('-')) refuse("unknown option " + shown(argument));
-    if (argument.empty()) refuse("an empty argument names no input file");
-    return {program_request::kind::run, std::string(argument)};
+    return request;
 }
 
 void print_help(std::FILE* out) {

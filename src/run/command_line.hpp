@@ -4,7 +4,7 @@
 #include <string>
 
 // What the command line asks for: the run, with its values from standard input or from one
-// file, or one of the options.
+// file and with or without norms.tsv, or one of the options that print and exit.
 struct program_request {
     enum class kind {
         run,      // no argument, or one FILE
@@ -13,11 +13,13 @@ struct program_request {
     };
     kind what = kind::run;
     std::string input_path;  // FILE, or empty for standard input
+    bool norms = false;      // --norms: the run also writes norms.tsv
 };
 
-// Reads the arguments. An unknown option, or more than one argument, throws run_failure with
-// exit_usage and a one-line message, so that the program stops at once instead of waiting on
-// standard input.
+// Reads the arguments: --help, -h or --version alone, or a run with at most one FILE and
+// --norms before or after it. An unknown option, a second FILE, or --help or --version beside
+// another argument throws run_failure with exit_usage and a one-line message, so that the
+// program stops at once instead of waiting on standard input.
 program_request read_command_line(int argc, const char* const* argv);
 
 // The help text of program_manual. Throws run_failure with exit_output when out cannot be

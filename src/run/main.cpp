@@ -50,10 +50,10 @@ int main(int argc, char** argv) {
                 break;
         }
         if (request.input_path.empty()) {
-            run_wave1d();
+            run_wave1d(std::cin, stdout, stderr, request.norms);
         } else {
             std::ifstream in = open_input(request.input_path);
-            run_wave1d(in);
+            run_wave1d(in, stdout, stderr, request.norms);
         }
         return 0;
     } catch (const run_failure& failure) {

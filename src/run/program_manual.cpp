@@ -30,13 +30,16 @@ constexpr std::string_view reading_rules =
     "the end of the line, and the rest of its line is ignored, so a file can name its values. "
     "Reals may have an exponent with E or D (1.0d-2); integers are 32-bit.";
 
-constexpr std::array<entry, 3> options{{
+constexpr std::array<entry, 4> options{{
     {"FILE", "read the twelve values from FILE instead of standard input"},
+    {"--norms",
+     "also write norms.tsv in the current directory: the norms of the fields at every output "
+     "time; standard output, phi.xl and phi.xtl stay exactly as without it"},
     {"-h, --help", "print this help and exit"},
     {"--version", "print the version and exit"},
 }};
 
-constexpr std::array<entry, 4> files{{
+constexpr std::array<entry, 5> files{{
     {"standard output",
      "the prompts, six summary lines (xmin=, xmax=, center=, dx=, dt=, courant=) and a table of "
      "the time and the largest phi at time zero and every every_1D steps"},
@@ -44,12 +47,20 @@ constexpr std::array<entry, 4> files{{
      "for every output time, time zero included, \"#Time = \" and the time, then x and phi at "
      "every fourth grid point; created or emptied at every run"},
     {"phi.xtl", "for every output time after zero, time, x and phi at every fourth grid point"},
+    {"norms.tsv",
+     "with --norms: the line \"# time max_abs_phi l2_phi l2_psi l2_pi energy l2_constraint "
+     "max_abs_constraint\" (tabs between the names), then for every output time, time zero "
+     "included, a row of these, tab-separated: the time, the largest |phi|, sqrt(dx * sum "
+     "f(i)^2) of phi, psi and pi over the points 1 .. nx-1, the energy 0.5 * dx * sum (pi(i)^2 "
+     "+ psi(i)^2), and the same norm and the largest magnitude of the constraint psi(i) - "
+     "(phi(i+1) - phi(i-1)) * 0.5 / dx; each number the shortest that reads back exactly, or "
+     "inf, -inf, nan; created or emptied like phi.xl"},
     {"standard error",
      "failures, and warnings beginning \"wave1d: warning: \"; the run goes on after a warning"},
 }};
 
 constexpr std::string_view files_note =
-    "A phi of magnitude not above 1e-50, or NaN, is written as zero in both files.";
+    "A phi of magnitude not above 1e-50, or NaN, is written as zero in phi.xl and phi.xtl.";
 
 constexpr std::array<entry, 5> warnings{{
     {"Courant factor",
@@ -187,8 +198,8 @@ void roff_entries(std::string& out, const std::array<entry, n>& entries) {
 
 std::string help_text(std::string_view examples) {
     std::string out =
-        "Usage: wave1d [FILE]\n"
-        "       wave1d < FILE\n"
+        "Usage: wave1d [--norms] [FILE]\n"
+        "       wave1d [--norms] < FILE\n"
         "       wave1d --help | -h | --version\n\n";
     wrap(out, "", 0, summary);
     out += "\nOptions:\n";
@@ -225,7 +236,8 @@ std::string manual_page(std::string_view examples, std::string_view version) {
     std::string out = ".TH WAVE1D 1 \"\" \"wave1d " + roff(version) + "\" \"User Commands\"\n";
     out += ".SH NAME\nwave1d \\- evolve the one\\-dimensional scalar wave equation\n";
     out +=
-        ".SH SYNOPSIS\n.B wave1d\n.RI [ FILE ]\n.br\n.B wave1d\n< \n.I FILE\n.br\n"
+        ".SH SYNOPSIS\n.B wave1d\n.RB [ \\-\\-norms ]\n.RI [ FILE ]\n.br\n.B wave1d\n"
+        ".RB [ \\-\\-norms ]\n< \n.I FILE\n.br\n"
         ".B wave1d\n\\-\\-help | \\-h | \\-\\-version\n";
     out += ".SH DESCRIPTION\n" + roff(summary) + "\n";
     out += ".SH OPTIONS\n";

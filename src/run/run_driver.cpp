@@ -2,13 +2,16 @@
 
 #include <chrono>
 #include <cstdint>
+#include <optional>
 
 #include "evolution/icn_step.hpp"
+#include "evolution/norms.hpp"
 #include "evolution/step_plan.hpp"
 #include "grid/grid.hpp"
 #include "grid/initial_data.hpp"
 #include "output/console.hpp"
 #include "output/console_report.hpp"
+#include "output/norms_file.hpp"
 #include "output/profile_files.hpp"
 #include "run/interrupts.hpp"
 #include "run/parameter_input.hpp"
@@ -27,15 +30,22 @@ bool is_output_step(std::int32_t step, std::int32_t every_1D) {
 // in between, the buffers fill as usual.
 constexpr std::chrono::seconds write_out_interval{1};
 
-// Both files first, so that a table row on the console has its blocks in the files.
-void write_out(ProfileFiles& files, std::FILE* out) {
+// The files first, so that a table row on the console has its blocks and norms in them.
+void write_out(ProfileFiles& files, std::optional<NormsFile>& norms, std::FILE* out) {
     flush_profile_files(files);
+    if (norms) flush_norms_file(*norms);
     flush_console(out);
+}
+
+// The row of norms.tsv at this output time, when the run writes one.
+void write_norms(std::optional<NormsFile>& norms, double time, const FieldSet& fields,
+                 const RunParameters& params) {
+    if (norms) write_norms_row(*norms, time, measure_norms(fields, params.nx, params.dx));
 }
 
 }  // namespace
 
-void run_wave1d(std::istream& in, std::FILE* out, std::FILE* err) {
+void run_wave1d(std::istream& in, std::FILE* out, std::FILE* err, bool with_norms) {
     const forced_step forced = forced_step_from_environment();
     std::fputs(forced.warning.c_str(), err);
     RunParameters params = read_parameters(in, out, err);
@@ -51,10 +61,13 @@ void run_wave1d(std::istream& in, std::FILE* out, std::FILE* err) {
 
     interrupt_guard interrupts;
     ProfileFiles files = open_profile_files(most_work_threads(plan));
+    std::optional<NormsFile> norms;
+    if (with_norms) norms.emplace(open_norms_file());
     record_interrupts(interrupts);
     double time = 0.0;
     write_initial_profile(files, time, fields.x, fields.phi, work_threads(plan));
-    write_out(files, out);
+    write_norms(norms, time, fields, params);
+    write_out(files, norms, out);
     auto last_write_out = std::chrono::steady_clock::now();
     double output_time = time;
     progress_line progress;
@@ -75,16 +88,17 @@ void run_wave1d(std::istream& in, std::FILE* out, std::FILE* err) {
                 print_table_row(time, fields.phi, out);
                 warn_if_phi_not_finite(watch, time, fields.phi, out, err);
                 write_profile(files, time, fields.x, fields.phi, work_threads(plan));
+                write_norms(norms, time, fields, params);
                 output_time = time;
                 const auto now = std::chrono::steady_clock::now();
                 if (now - last_write_out >= write_out_interval) {
-                    write_out(files, out);
+                    write_out(files, norms, out);
                     last_write_out = now;
                 }
             }
             if (step == params.nt) break;
             if (const int signal = received_interrupt()) {
-                write_out(files, out);
+                write_out(files, norms, out);
                 stop_interrupted(signal, time, step, output_time);
             }
         }
@@ -94,5 +108,6 @@ void run_wave1d(std::istream& in, std::FILE* out, std::FILE* err) {
     print_closing_rule(out);
     release_fields(fields);
     close_profile_files(files);
+    if (norms) close_norms_file(*norms);
     flush_console(out);
 }

@@ -56,21 +56,35 @@ TEST(CommandLine, VersionIsTheProjectVersion) {
     EXPECT_EQ(r.out, std::string("wave1d ") + WAVE1D_VERSION + "\n");
 }
 
-// wave1d FILE is wave1d < FILE: the same console, files and status.
-TEST(CommandLine, AnInputFileArgumentRunsAsStandardInputDoes) {
-    temp_dir piped, named;
-    const run_result from_stdin = run_program(piped.path, input_with());
-    const fs::path input = named.path / "run.in";
-    std::ofstream(input) << input_with();
-    run_options options;
-    options.arguments = {input.string()};
-    options.stdin_held_open = true;
-    const run_result from_file = run_program(named.path, "", options);
-    ASSERT_EQ(from_file.exit_status, 0) << from_file.err;
-    EXPECT_EQ(from_file.out, from_stdin.out);
-    EXPECT_EQ(from_file.err, from_stdin.err);
-    for (const char* name : {"phi.xl", "phi.xtl"}) {
-        EXPECT_EQ(read_file(named.path / name), read_file(piped.path / name)) << name;
+// wave1d FILE is wave1d < FILE, and --norms, before or after it, only adds norms.tsv: the same
+// console, profile files and status in every form, and norms.tsv only where it is asked for.
+TEST(CommandLine, AnInputFileAndNormsChangeNothingElseOfTheRun) {
+    temp_dir piped;
+    const std::string in = input_with({{"nt", "6"}, {"every_1D", "3"}, {"boundtype", "1"}});
+    const run_result plain = run_program(piped.path, in);
+    ASSERT_EQ(plain.exit_status, 0) << plain.err;
+    EXPECT_FALSE(fs::exists(piped.path / "norms.tsv"));
+    const std::vector<std::string> forms[] = {
+        {"FILE"}, {"--norms"}, {"--norms", "FILE"}, {"FILE", "--norms"}, {"-", "--norms"}};
+    for (const auto& form : forms) {
+        temp_dir dir;
+        const fs::path input = dir.path / "run.in";
+        std::ofstream(input) << in;
+        run_options options;
+        for (const std::string& argument : form)
+            options.arguments.push_back(argument == "FILE" ? input.string() : argument);
+        // Standard input stays open and empty when the values come from the file.
+        options.stdin_held_open = std::find(form.begin(), form.end(), "FILE") != form.end();
+        const run_result r = run_program(dir.path, in, options);
+        const std::string shown = form.front() + (form.size() > 1 ? " " + form.back() : "");
+        ASSERT_EQ(r.exit_status, 0) << shown << ": " << r.err;
+        EXPECT_EQ(r.out, plain.out) << shown;
+        EXPECT_EQ(r.err, plain.err) << shown;
+        for (const char* name : {"phi.xl", "phi.xtl"}) {
+            EXPECT_EQ(read_file(dir.path / name), read_file(piped.path / name)) << shown << name;
+        }
+        const bool norms = std::find(form.begin(), form.end(), "--norms") != form.end();
+        EXPECT_EQ(fs::exists(dir.path / "norms.tsv"), norms) << shown;
     }
 }
 
@@ -83,9 +97,13 @@ TEST(CommandLine, BadArgumentsStopAtOnceAndTouchNoFile) {
     const bad cases[] = {
         {{"missing.in"}, 3, "wave1d: cannot open \"missing.in\": No such file or directory"},
         {{"."}, 3, "wave1d: cannot open \".\": Is a directory"},
-        {{"--helpx"}, 5, "wave1d: unknown option \"--helpx\"; usage: wave1d [FILE], or"},
-        {{"-h", "--version"}, 5, "wave1d: too many arguments (2): give at most one option"},
+        {{"--helpx"}, 5, "wave1d: unknown option \"--helpx\"; usage: wave1d [--norms] [FILE], or"},
+        {{"-h", "--version"}, 5, "wave1d: too many arguments (2): -h stands alone"},
+        {{"--norms", "--help"}, 5, "wave1d: too many arguments (2): --help stands alone"},
         {{"a.in", "b.in", "c.in"}, 5, "wave1d: too many arguments (3)"},
+        {{"a.in", "--norms", "-"},
+         5,
+         "wave1d: too many arguments (3): give at most one input file"},
         {{"-\x01" + std::string(100, 'y')},
          5,
          "wave1d: unknown option \"-\\x01" + std::string(62, 'y') + "\"...;"},
@@ -100,6 +118,7 @@ TEST(CommandLine, BadArgumentsStopAtOnceAndTouchNoFile) {
         ASSERT_EQ(err.size(), 1u) << r.err;
         EXPECT_EQ(err[0].rfind(b.message, 0), 0u) << err[0];
         expect_stale_files_untouched(dir.path);
+        EXPECT_FALSE(fs::exists(dir.path / "norms.tsv"));
     }
 }
 

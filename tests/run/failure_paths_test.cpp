@@ -157,16 +157,18 @@ TEST(FailurePaths, GridsTooLargeToHoldStopBeforeTheSummary) {
     }
 }
 
-// phi.xl is created first, then phi.xtl: a directory in the way of either stops the run with
-// its name and the system's reason, after the first table row; when phi.xl is in the way,
-// phi.xtl is not touched, and when phi.xtl is, phi.xl is left empty.
-TEST(FailurePaths, ADirectoryInTheWayOfAProfileFileStopsTheRun) {
-    for (const std::string name : {"phi.xl", "phi.xtl"}) {
+// phi.xl is created first, then phi.xtl, then with --norms norms.tsv: a directory in the way of
+// any stops the run with its name and the system's reason, after the first table row; when
+// phi.xl is in the way, phi.xtl is not touched, and when a later one is, phi.xl is left empty.
+TEST(FailurePaths, ADirectoryInTheWayOfAnOutputFileStopsTheRun) {
+    for (const std::string name : {"phi.xl", "phi.xtl", "norms.tsv"}) {
         temp_dir dir;
         plant_stale_files(dir.path);
         fs::remove(dir.path / name);
         fs::create_directory(dir.path / name);
-        const run_result r = run_program(dir.path, input_with());
+        run_options options;
+        options.arguments = {"--norms"};
+        const run_result r = run_program(dir.path, input_with(), options);
         EXPECT_EQ(r.exit_status, 4) << name;
         EXPECT_EQ(r.err, "wave1d: cannot create " + name + ": Is a directory\n");
         EXPECT_EQ(table_row_count(r.out), 1u) << name;
@@ -179,19 +181,21 @@ TEST(FailurePaths, ADirectoryInTheWayOfAProfileFileStopsTheRun) {
     }
 }
 
-// A console or profile file that fills up stops the run where the write fails: no closing rule,
+// A console or output file that fills up stops the run where the write fails: no closing rule,
 // and not all of the output rows, also while the records are formatted on several threads. The
-// block of time zero is written out at once, so a full device is found there.
+// block of time zero and its norms are written out at once, so a full device is found there.
 TEST(FailurePaths, AFullDeviceStopsTheRunWhereTheWriteFails) {
     struct full {
         std::string name;  // the file on /dev/full, or "standard output"
         std::string threads;
     };
-    for (const full& c : {full{"phi.xl", "1"}, full{"phi.xtl", "1"}, full{"phi.xl", "2"},
-                          full{"phi.xtl", "2"}, full{"standard output", "1"}}) {
+    for (const full& c :
+         {full{"phi.xl", "1"}, full{"phi.xtl", "1"}, full{"phi.xl", "2"}, full{"phi.xtl", "2"},
+          full{"norms.tsv", "1"}, full{"standard output", "1"}}) {
         SCOPED_TRACE(c.name + " on " + c.threads + " threads");
         temp_dir dir;
         run_options options;
+        if (c.name == "norms.tsv") options.arguments = {"--norms"};
         options.environment = {{"OMP_NUM_THREADS", c.threads}, {"OMP_DYNAMIC", "false"}};
         if (c.name == "standard output") {
             options.stdout_path = "/dev/full";

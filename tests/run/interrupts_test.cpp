@@ -103,11 +103,12 @@ void expect_interrupt_message(const run_result& r, const fs::path& dir, long* st
 
 // After several output steps, each of which the run wrote out once a second had passed, the
 // console holds the rows of the steps the files hold; the interrupt lets the current step finish
-// and leaves both files ending on the same whole output step, the table one row per block.
+// and leaves all three files ending on the same whole output step, the table one row per block.
 TEST(Interrupts, RunStoppedAfterSomeOutputStepsKeepsThemWholeInFilesAndTable) {
     temp_dir dir;
     int blocks_seen = 0;
     run_options watched;
+    watched.arguments = {"--norms"};
     watched.while_running = [&](pid_t child) {
         const fs::path xl = dir.path / "phi.xl";
         EXPECT_TRUE(wait_until([&] { return blocks_in(xl) >= 3; }, milliseconds(10000)))
@@ -119,6 +120,7 @@ TEST(Interrupts, RunStoppedAfterSomeOutputStepsKeepsThemWholeInFilesAndTable) {
                        milliseconds(1500)))
             << "the console lags behind the files:\n"
             << read_file(dir.path / ".stdout");
+        EXPECT_GE(norms_rows(dir.path).size(), 3u) << "norms.tsv lags behind the console";
         kill(child, SIGINT);
         expect_ends(child);
     };
@@ -130,6 +132,7 @@ TEST(Interrupts, RunStoppedAfterSomeOutputStepsKeepsThemWholeInFilesAndTable) {
     EXPECT_GE(blocks, blocks_seen);
     EXPECT_EQ(steps / 25000, blocks - 1) << "the run stops at the step it was on";
     EXPECT_EQ(table_row_count(r.out), static_cast<std::size_t>(blocks));
+    EXPECT_EQ(norms_rows(dir.path).size(), static_cast<std::size_t>(blocks));
     expect_profile_rules(dir.path, static_cast<std::size_t>(blocks), sampled);
 }
 

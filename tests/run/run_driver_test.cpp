@@ -2,10 +2,20 @@
 // standard input, with its console, its files and its exit status checked.
 #include <gtest/gtest.h>
 
+#include <array>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "evolution/icn_step.hpp"
+#include "grid/grid.hpp"
+#include "grid/initial_data.hpp"
+#include "run/parameter_input.hpp"
+#include "support/profile_checks.hpp"
 #include "support/run_wave1d.hpp"
 
 namespace {
@@ -153,6 +163,94 @@ TEST(Program, SameBytesOnOneTwoAndThreeThreads) {
                 }
             }
         }
+    }
+}
+
+// The time and the seven norms of the fields, taken here by plain loops over the full fields: the
+// largest |phi| over every point (NaN if any is NaN), sqrt(dx * sum of squares) over 1 .. nx-1,
+// the energy 0.5*dx * sum (pi^2 + psi^2), and the same of psi - (phi(i+1) - phi(i-1))*0.5/dx.
+std::array<double, 8> plain_norms(double time, const FieldSet& f, int nx, double dx) {
+    double largest_phi = 0, largest_c = 0, phi2 = 0, psi2 = 0, pi2 = 0, energy = 0, c2 = 0;
+    bool phi_nan = false, c_nan = false;
+    for (std::size_t k = 0; k < f.phi.size(); ++k) {
+        phi_nan = phi_nan || std::isnan(f.phi.data()[k]);
+        largest_phi = std::fmax(largest_phi, std::fabs(f.phi.data()[k]));
+    }
+    for (int i = 1; i < nx; ++i) {
+        const double phi = f.phi.data()[i], psi = f.psi.data()[i], pi = f.pi.data()[i];
+        const double c = psi - (f.phi.data()[i + 1] - f.phi.data()[i - 1]) * 0.5 / dx;
+        phi2 += phi * phi;
+        psi2 += psi * psi;
+        pi2 += pi * pi;
+        energy += pi * pi + psi * psi;
+        c2 += c * c;
+        c_nan = c_nan || std::isnan(c);
+        largest_c = std::fmax(largest_c, std::fabs(c));
+    }
+    return {time,
+            phi_nan ? NAN : largest_phi,
+            std::sqrt(dx * phi2),
+            std::sqrt(dx * psi2),
+            std::sqrt(dx * pi2),
+            0.5 * dx * energy,
+            std::sqrt(dx * c2),
+            c_nan ? NAN : largest_c};
+}
+
+// norms.tsv holds a row for every table row, each number the double the test takes from the
+// fields it evolves itself, read back exactly: on outgoing, periodic and no boundaries, with a
+// lapse and shift, and through a blow-up to inf and nan.
+TEST(Program, NormsFileHoldsTheNormsOfTheFullFieldsAtEveryOutputTime) {
+    const std::vector<std::pair<std::string_view, std::string>> runs[] = {
+        {},
+        {{"boundtype", "1"},
+         {"nx", "13"},
+         {"every_1D", "1"},
+         {"lapsetype", "1"},
+         {"shifttype", "4"}},
+        {{"boundtype", "0"}, {"nx", "16"}, {"courant", "3"}, {"nt", "520"}, {"every_1D", "40"}},
+    };
+    for (const auto& changes : runs) {
+        const std::string in = input_with(changes);
+        SCOPED_TRACE(in);
+        temp_dir dir;
+        run_options options;
+        options.arguments = {"--norms"};
+        const run_result r = run_program(dir.path, in, options);
+        ASSERT_EQ(r.exit_status, 0) << r.err;
+        const auto rows = norms_rows(dir.path);
+        ASSERT_EQ(rows.size(), table_row_count(r.out));
+
+        std::istringstream values(in);
+        std::FILE* quiet = std::fopen("/dev/null", "w");
+        RunParameters params = read_parameters(values, quiet, quiet);
+        std::fclose(quiet);
+        FieldSet fields = create_grid(params);
+        set_initial_data(params, fields);
+        double time = 0;
+        std::size_t row = 0;
+        for (int step = 0; step <= params.nt; ++step) {
+            if (step > 0) {
+                time = time + params.dt;
+                icn_step_passes(fields, params);
+                if (step % params.every_1D != 0) continue;
+            }
+            const auto want = plain_norms(time, fields, params.nx, params.dx);
+            ASSERT_LT(row, rows.size());
+            ASSERT_EQ(rows[row].size(), want.size());
+            for (std::size_t c = 0; c < want.size(); ++c) {
+                const std::string& got = rows[row][c];
+                const std::string where =
+                    "row " + std::to_string(row) + " column " + std::to_string(c);
+                if (std::isnan(want[c])) {
+                    EXPECT_EQ(got, "nan") << where;
+                } else {
+                    EXPECT_EQ(std::strtod(got.c_str(), nullptr), want[c]) << where << ": " << got;
+                }
+            }
+            ++row;
+        }
+        EXPECT_EQ(row, rows.size());
     }
 }
 

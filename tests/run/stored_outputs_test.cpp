@@ -79,6 +79,12 @@ TEST(StoredOutputs, EveryRunGivesTheStoredBytes) {
                 EXPECT_EQ(first_difference(gunzip(entry.path()), got), "")
                     << name << "." << part << " with " << plan;
             }
+            // And no file that is not stored (norms.tsv only where NAME.args asks for it).
+            for (const auto& entry : fs::directory_iterator(dir.path)) {
+                const std::string file = entry.path().filename().string();
+                EXPECT_TRUE(fs::exists(stored / (name + "." + file + ".gz")))
+                    << name << " with " << plan << " wrote " << file << ", which is not stored";
+            }
         }
     }
 }

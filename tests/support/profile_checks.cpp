@@ -58,3 +58,24 @@ void expect_profile_rules(const fs::path& dir, std::size_t rows, std::size_t sam
     }
     EXPECT_EQ(t, xtl.size()) << "phi.xtl has nothing after its last block";
 }
+
+std::vector<std::vector<std::string>> norms_rows(const fs::path& dir) {
+    const auto lines = split_lines(read_file(dir / "norms.tsv"));
+    EXPECT_FALSE(lines.empty()) << "norms.tsv holds its header";
+    if (lines.empty()) return {};
+    EXPECT_EQ(lines[0],
+              "# time\tmax_abs_phi\tl2_phi\tl2_psi\tl2_pi\tenergy\tl2_constraint\tmax_abs_"
+              "constraint");
+    std::vector<std::vector<std::string>> rows;
+    for (std::size_t n = 1; n < lines.size(); ++n) {
+        std::vector<std::string> row;
+        for (std::size_t start = 0;;) {
+            const std::size_t tab = lines[n].find('\t', start);
+            row.push_back(lines[n].substr(start, tab - start));
+            if (tab == std::string::npos) break;
+            start = tab + 1;
+        }
+        rows.push_back(row);
+    }
+    return rows;
+}

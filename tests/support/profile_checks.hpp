@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 // The number of progress-table rows in a console transcript: lines of 32 characters that start
 // with "  |  ".
@@ -14,3 +15,6 @@ std::size_t table_row_count(const std::string& console);
 // the records whose phi is not written as zero. Each phi.xtl record repeats the x and phi of the
 // phi.xl record of the same step and point, and neither file holds anything after its last block.
 void expect_profile_rules(const std::filesystem::path& dir, std::size_t rows, std::size_t sampled);
+
+// The rows of norms.tsv in dir, each split at its tabs, after checking its header line.
+std::vector<std::vector<std::string>> norms_rows(const std::filesystem::path& dir);
