@@ -99,6 +99,37 @@ awk -f "$lib/profile_numbers.awk" -f "$lib/profile_curves.awk" "$scratch/no_poin
     >/dev/null || status=$?
 check "no sampled point is reported" test "$status" -eq 3
 
+# The norms image's curves from two rows of norms.tsv, at the times of phi.xl above: the scale
+# (logarithmic above two decades, where a zero is left out) and the values not drawn ("?").
+# Each case: the seven norms of time zero, of time 0.5, then the settings and the curves.
+norms_curves_are() {
+    local ok=0 first second settings want got
+    while read -r first && read -r second && read -r settings && read -r want; do
+        { printf '# time\tmax_abs_phi\tl2_phi\tl2_psi\tl2_pi\tenergy\tl2_constraint\tmax_abs_constraint\n'
+          printf '0\t%s\n0.5\t%s\n' "${first// /$'\t'}" "${second// /$'\t'}"; } >"$scratch/norms.tsv"
+        got=$(awk -f "$lib/profile_numbers.awk" -f "$lib/norms_curves.awk" \
+            -v settings_file="$scratch/norms.gp" "$scratch/phi.xl" "$scratch/norms.tsv" |
+            tr '\n' '|')
+        got="$(cat "$scratch/norms.gp") $got"
+        [ "$got" = "$settings $want" ] || { echo "  got  $got"$'\n'"  want $settings $want"; ok=1; }
+    done <<'TABLE'
+1 1 1 1 0.5 1e-3 0
+2 1 1 1 0.5 2e-3 1e-3
+norms_log = 1; norms_note = 'zeros left out'
+0 1 1 1 1 0.5 1e-3 ?|0.5 2 1 1 1 0.5 2e-3 1e-3|
+1 1 1 1 0.5 0.1 0
+2 1 1 1 0.5 0.2 0.1
+norms_log = 0; norms_note = ''
+0 1 1 1 1 0.5 0.1 0|0.5 2 1 1 1 0.5 0.2 0.1|
+1 1 1 1 0.5 1e-3 1e-3
+inf nan nan nan nan nan nan
+norms_log = 1; norms_note = 'values not finite from time 0.5 left out'
+0 1 1 1 1 0.5 1e-3 1e-3|0.5 ? ? ? ? ? ? ?|
+TABLE
+    return "$ok"
+}
+check "norms drawn on the right scale, and what cannot be drawn left out" norms_curves_are
+
 # The frames of the animation: three of seven output times are the first, the middle and the
 # last, each in a file of its own.
 for k in 0 1 2 3 4 5 6; do

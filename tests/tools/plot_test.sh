@@ -28,6 +28,7 @@ check_animation() { [ "$read_gifs" -eq 0 ] || check "$@"; }
 run_in "$scratch/pulse" "${small[@]}"
 check "plot of a small run, folder given" "$tools/plot" "$scratch/pulse"
 check "both images have the expected size" plots_made "$scratch/pulse"
+check "no norms image without norms.tsv" test ! -e "$scratch/pulse/phi-norms.png"
 check_animation "five output times, five frames of 1.5 s" animation_is "$scratch/pulse" 5 150
 
 # More output times than frames: 200 of the 251, each shown for 0.04 s, and a word about it.
@@ -60,5 +61,32 @@ check "the unstable run reaches values written with three-digit exponents" \
     grep -q '[0-9]+[0-9][0-9][0-9]$' "$scratch/unstable/phi.xl"
 check "plot of a run that blew up" "$tools/plot" "$scratch/unstable"
 check "its images" plots_made "$scratch/unstable"
+
+# The norms image of runs with --norms: a stable one, and one whose norms reach inf and nan. A
+# norms.tsv left by an earlier run in the folder is named in a warning and not drawn, and the
+# other images are.
+norms_plotted() {
+    local dir=$1 want=$2 message
+    message=$("$tools/plot" "$dir" 2>&1 </dev/null) || return 1
+    echo "  $message"
+    plots_made "$dir" && contains "$message" "$want" && case $want in
+        *"no phi-norms.png drawn") [ ! -e "$dir/phi-norms.png" ] ;;
+        *) is_png_of_size "$dir/phi-norms.png" 1000 700 ;;
+    esac
+}
+while read -r name want; do
+    read -r -a values
+    run_in "$scratch/norms_$name" --norms "${values[@]}"
+    # A run without --norms in the same folder leaves the earlier run's norms.tsv.
+    [ "$name" != stale ] || run_in "$scratch/norms_$name" "${small[@]}"
+    check "norms of the $name run: $want" norms_plotted "$scratch/norms_$name" "$want"
+done <<'TABLE'
+pulse phi-norms.png
+-5 5 40 0.5 40 2 1 1 0 10 0 0
+unstable phi-norms.png
+-10 10 40 2.6 1322 1 1 1 0 661 0 0
+stale norms_stale/norms.tsv, line 3: time 2.5, where phi.xl has 1.250000E+00: it is not of this run; no phi-norms.png drawn
+-5 5 40 0.5 40 2 1 1 0 20 0 0
+TABLE
 
 finish

@@ -57,13 +57,18 @@ shows_help() {
     [ "$status" -eq 0 ] && [ -z "$errors" ] && [[ $out == [A-Z]*$'\n\n'"  tools/$tool "* ]]
 }
 
-# Runs wave1d in a new folder DIR on the twelve values given after it.
+# Runs wave1d in a new folder DIR, with the options (--name) and then the twelve values given
+# after it.
 run_in() {
-    local dir=$1
+    local dir=$1 options=()
     shift
+    while [[ ${1:-} == --* ]]; do
+        options+=("$1")
+        shift
+    done
     mkdir -p "$dir"
     printf '%s\n' "$@" >"$dir/input"
-    (cd "$dir" && "$wave1d" <input >console.txt)
+    (cd "$dir" && "$wave1d" "${options[@]}" <input >console.txt)
 }
 
 # True when FILE is a PNG image of WIDTH x HEIGHT pixels: the eight-byte signature, then the

@@ -1,0 +1,104 @@
+# The curves of norms.tsv for tools/plot, read after phi.xl of the same run (the files given in
+# that order).
+#
+# norms.tsv starts with the line "# time<TAB>max_abs_phi<TAB>...<TAB>max_abs_constraint" and
+# holds one row per output time of phi.xl, of numbers as strtod reads them, or "inf", "-inf",
+# "nan". A file whose header, columns or times do not match is stale or broken: exit status 3
+# and the reason on standard error.
+#
+# Prints "time v1 ... v7" per row, "?" where a value cannot be drawn: not finite, or not above
+# zero on the logarithmic scale, which is chosen when the positive finite values span more than
+# two decades. Writes the gnuplot settings to settings_file: norms_log (0 or 1) and norms_note,
+# what the image leaves out (empty when nothing).
+
+BEGIN {
+    header = "# time\tmax_abs_phi\tl2_phi\tl2_psi\tl2_pi\tenergy\tl2_constraint\tmax_abs_constraint"
+    columns = 8
+    outputs = rows = 0
+    # Above this ratio of the largest to the smallest positive value the scale is logarithmic.
+    decades = 100
+}
+
+function fail(message) {
+    print message > "/dev/stderr"
+    failed = 1
+    exit 3
+}
+
+function abs(v) { return v < 0 ? -v : v }
+
+# 1 when the field is a finite decimal number; "inf", "-inf" and "nan" are not.
+function is_number(s) {
+    return s ~ /^[-+]?([0-9]+\.?[0-9]*|\.[0-9]+)([eE][-+]?[0-9]+)?$/
+}
+
+# True when the time of phi.xl (seven significant digits) is that of norms.tsv.
+function same_time(written, exact) {
+    return abs(written - exact) <= 1e-6 * (abs(exact) > abs(written) ? abs(exact) : abs(written))
+}
+
+FNR == 1 { file++ }
+
+file == 1 {
+    if ($1 == "#Time" && $2 == "=") {
+        finite[outputs] = is_finite_field($3)
+        times[outputs] = finite[outputs] ? field_value($3) : $3
+        written[outputs] = $3
+        outputs++
+    }
+    next
+}
+
+# The rows are split at tabs from the second line on.
+FNR == 1 {
+    if ($0 != header) fail(FILENAME ": its first line is not the header of a norms file")
+    FS = "\t"
+    next
+}
+
+{
+    if (NF != columns) fail(sprintf("%s, line %d: %d columns, not %d", FILENAME, FNR, NF, columns))
+    row = rows++
+    if (row >= outputs)
+        fail(sprintf("%s has more rows than phi.xl has output times (%d): it is not of this run",
+                     FILENAME, outputs))
+    if (is_number($1) != finite[row] || is_number($1) && !same_time(times[row], $1 + 0))
+        fail(sprintf("%s, line %d: time %s, where phi.xl has %s: it is not of this run",
+                     FILENAME, FNR, $1, written[row]))
+    for (c = 1; c <= columns; c++) {
+        value[row, c] = $c
+        if (!is_number($c) && $c != "inf" && $c != "-inf" && $c != "nan")
+            fail(sprintf("%s, line %d: \"%s\" is not a number", FILENAME, FNR, $c))
+        if (c == 1) continue
+        if (!is_number($c)) {
+            if (first_not_finite == "") first_not_finite = $1
+            continue
+        }
+        v = $c + 0
+        if (v > 0 && (low == "" || v < low)) low = v
+        if (v > 0 && v > high) high = v
+        if (v <= 0) zeros = 1
+    }
+}
+
+END {
+    if (failed) exit 3
+    if (rows < outputs)
+        fail(sprintf("%s has %d rows, phi.xl %d output times: it is not of this run",
+                     FILENAME, rows, outputs))
+    if (low == "" && !zeros) fail(FILENAME " holds no finite norm")
+    log_scale = low != "" && high / low > decades
+    for (row = 0; row < rows; row++) {
+        line = is_number(value[row, 1]) ? value[row, 1] : "?"
+        for (c = 2; c <= columns; c++) {
+            v = value[row, c]
+            line = line " " (is_number(v) && (!log_scale || v + 0 > 0) ? v : "?")
+        }
+        print line
+    }
+    note = ""
+    if (log_scale && zeros) note = "zeros left out"
+    if (first_not_finite != "")
+        note = note (note == "" ? "" : "; ") "values not finite from time " first_not_finite " left out"
+    print "norms_log = " log_scale "; norms_note = '" note "'" > settings_file
+}
