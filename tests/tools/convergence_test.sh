@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # tools/convergence on small cases: the factor of this second-order scheme comes out near 4,
 # the error against the exact solution falls by 4 per halving of dx, the three runs get
-# scaled inputs, and unusable inputs are refused with a message. Its help.
+# scaled inputs, the constraint's norms fall by 4 too, and unusable inputs are refused with a
+# message. Its help.
 source "$(dirname "$0")/test_lib.sh"
 
 check "tools/convergence -h prints its help" shows_help convergence -h
@@ -43,9 +44,13 @@ check "self-convergence factor near 4" near_four $(numbers_of "self-convergence 
 # shellcheck disable=SC2046
 check "error ratios against the exact solution near 4" near_four $(numbers_of "error ratios")
 check "the exact solution uses the shift 0.5" contains "$report" "beta = 0.5, t = 4:"
+# shellcheck disable=SC2046
+check "constraint factors near 4, at the last time and at every output time" \
+    near_four $(numbers_of "constraint convergence factor") $(numbers_of "  over the 3 output times")
 check "finest run: nx, nt and every_1D times 4, the rest as read" \
     test "$(tr '\n' ' ' <"$scratch/kept/dx4/input")" = "-10 10 800 0.5 320 2 1 1.0d0 0 -160 0 1 "
-check "the kept runs hold their profiles" test -s "$scratch/kept/dx2/phi.xl"
+check "the kept runs hold their profiles and norms" \
+    test -s "$scratch/kept/dx2/phi.xl" -a -s "$scratch/kept/dx2/norms.tsv"
 
 # The tanh lapse (line 12 holds lapsetype, line 13 shifttype): self-convergence only.
 cp "$scratch/shifted.in" "$scratch/lapse.in"
@@ -62,6 +67,8 @@ report=$("$tools/convergence" -w "$wave1d" -k "$scratch/periodic" "$scratch/peri
     echo "  tools/convergence failed"
 # shellcheck disable=SC2046
 check "periodic: factor near 4" near_four $(numbers_of "self-convergence factor")
+# shellcheck disable=SC2046
+check "periodic: constraint factor near 4" near_four $(numbers_of "constraint convergence factor")
 check "periodic: finest grid of 4 * 200 + 2 intervals up to 4.975" \
     test "$(sed -n '3p;2p' "$scratch/periodic/dx4/input" | tr '\n' ' ')" = "4.975 802 "
 
@@ -90,7 +97,7 @@ check "the unstable example: NaN in the table" refuses "its table shows NaN at t
 # phi not finite refuses even where the table is clean; any other warning is passed on.
 cat >"$scratch/warning_wave1d" <<SCRIPT
 #!/usr/bin/env bash
-"$wave1d" && echo "wave1d: warning: \$WARNING" >&2
+"$wave1d" "\$@" && echo "wave1d: warning: \$WARNING" >&2
 SCRIPT
 chmod +x "$scratch/warning_wave1d"
 export WARNING="phi is not finite at time 2.5; the profile files write NaN as zero"
