@@ -1,5 +1,6 @@
 """tools/view on real runs, its pages opened in headless Chromium: the frame count, a frame's time
-and largest |phi| as phi.xl writes them, differences, notes, and no network request.
+and largest |phi| as phi.xl writes them, differences, notes, the norms of the frame's time where
+a folder holds them, and no network request.
 Run as: python3 view_test.py WAVE1D (exits 77, skipped, without Chromium).
 """
 
@@ -16,19 +17,23 @@ sys.path.insert(0, TOOLS)
 from wave1d_profiles import parse_number  # noqa: E402
 from profiles_reader_test import written  # noqa: E402
 
-RUNS = {  # the twelve values of each run
-    "pulse": "-10 10 400 0.5 800 2 1 1 0 40 0 0",
+RUNS = {  # the options and the twelve values of each run
+    "pulse": "--norms -10 10 400 0.5 800 2 1 1 0 40 0 0",
     "double": "-10 10 400 0.5 800 2 2 1 0 40 0 0",  # twice the pulse, exactly
     "coarse": "-10 10 200 0.5 400 2 1 1 0 30 0 0",  # other points, other output times
     "grown": "-10 10 40 2.6 600 1 1 1 0 600 0 0",  # three-digit exponents
-    "blown": "-10 10 40 2.6 1322 1 1 1 0 661 0 0",  # Infinity, then NaN written as zero
-    "many": "-10 10 400 0.5 800 2 1 1 0 4 0 0",  # 201 output times
+    "blown": "--norms -10 10 40 2.6 1322 1 1 1 0 661 0 0",  # Infinity, then NaN written as zero
+    "many": "--norms -10 10 400 0.5 800 2 1 1 0 4 0 0",  # 201 output times
+    "stale": "-10 10 400 0.5 800 2 1 1 0 80 0 0",  # given the norms.tsv of pulse below
 }
+NORMS = ["max_abs_phi", "l2_phi", "l2_psi", "l2_pi", "energy", "l2_constraint",
+         "max_abs_constraint"]
 
 # Folders, tools/view options, the page's address fragment; what #status says is checked
 # against phi.xl of the first folder (with diff=1, against the difference of the second's
 # values from the first's; "largest": None leaves the value out); notes, words the page must
-# say ({frames}: the page's frame count); fewer: the page holds fewer frames than phi.xl.
+# say ({frames}: the page's frame count); fewer: the page holds fewer frames than phi.xl. Under
+# the profile, the row of norms.tsv of the frame's time, for each folder that holds one.
 CASES = [
     dict(runs=["pulse"], fragment="frame=3"),
     dict(runs=["pulse"], fragment="frame=21"),
@@ -41,6 +46,9 @@ CASES = [
          notes=["linear interpolation", "output times of coarse differ", "coarse is shown at time"]),
     dict(runs=["many"], options=["--limit", "0.5"], fragment="frame=999", fewer=True,
          notes=["{frames} of its 201 output times, evenly spaced"]),
+    dict(runs=["many", "pulse"], fragment="frame=7"),
+    dict(runs=["stale", "pulse"], fragment="frame=2",
+         notes=["where phi.xl has 2.000000E+00: it is not of this run; its norms are not shown."]),
 ]
 
 
@@ -56,6 +64,19 @@ def block(path, k):
             elif len(fields) == 2:
                 blocks[-1][1].append(fields[1])
     return len(blocks), blocks[min(k, len(blocks)) - 1]
+
+
+def norms_shown(folder, time):
+    """What the page says of the norms of folder at the time of a frame: the row of norms.tsv
+    nearest to that time; None when the folder holds no norms.tsv of its run."""
+    path = os.path.join(folder, "norms.tsv")
+    if not os.path.exists(path) or os.path.basename(folder) == "stale":  # another run's
+        return None
+    with open(path) as file:
+        rows = [line.rstrip("\n").split("\t") for line in file][1:]
+    row = min(rows, key=lambda row: abs(float(row[0]) - parse_number(time)))
+    return f"norms of {os.path.basename(folder)} at time {row[0]}: " + ", ".join(
+        f"{name} {value}" for name, value in zip(NORMS, row[1:]))
 
 
 def largest_text(texts):
@@ -93,9 +114,12 @@ def main(scratch):
 
     for name, values in RUNS.items():
         os.mkdir(os.path.join(scratch, name))
-        subprocess.run([WAVE1D], input="\n".join(values.split()) + "\n", text=True, check=True,
-                       cwd=os.path.join(scratch, name), stdout=subprocess.DEVNULL,
+        options = [value for value in values.split() if value.startswith("--")]
+        values = [value for value in values.split() if not value.startswith("--")]
+        subprocess.run([WAVE1D, *options], input="\n".join(values) + "\n", text=True,
+                       check=True, cwd=os.path.join(scratch, name), stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL)
+    shutil.copy(os.path.join(scratch, "pulse", "norms.tsv"), os.path.join(scratch, "stale"))
 
     for n, case in enumerate(CASES):
         page = os.path.join(scratch, f"page{n}.html")
@@ -120,6 +144,10 @@ def main(scratch):
         what = f"{' '.join(case['runs'])} #{case['fragment']}: {want}{largest or ''}"
         check(what, status.startswith(want) and (largest is None or status == want + largest),
               status)
+        shown = [norms_shown(os.path.join(scratch, run), time) for run in case["runs"]]
+        norms = re.findall(r'<div class="norms-status">([^<]*)</div>', dom)
+        check(f"  the norms of {', '.join(case['runs'])} at time {time}",
+              norms == [text for text in shown if text], norms)
         for words in case.get("notes", []):
             words = words.format(frames=frames)
             check(f"  the page says \"{words}\"", words in dom)

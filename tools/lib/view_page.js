@@ -208,6 +208,85 @@
         return run_ranges.get(key);
     }
 
+    // The norms of each run whose folder held norms.tsv, one graph per run under the profile:
+    // the seven norms against time, on a logarithmic scale where their positive values span
+    // more than two decades (zeros and values that are not finite are then gaps), the output
+    // time of the run's frame shown marked by a vertical line and its row written above.
+    const norm_names = ["max_abs_phi", "l2_phi", "l2_psi", "l2_pi", "energy", "l2_constraint",
+                        "max_abs_constraint"];
+    const norm_value = (text) => text === "inf" ? Infinity : text === "-inf" ? -Infinity
+        : Number(text);
+    const norms = Array.from(document.querySelectorAll("script.norms"), (script) => {
+        const run = Number(script.dataset.run);
+        const texts = script.textContent.split("\n").filter((line) => line)
+            .map((line) => line.split("\t"));
+        const values = texts.map((row) => row.map(norm_value));
+        let low = Infinity, high = 0;
+        for (const row of values)
+            for (const v of row.slice(1))
+                if (Number.isFinite(v) && v > 0) {
+                    if (v < low) low = v;
+                    if (v > high) high = v;
+                }
+        const log = high / low > 100;
+        const rows = values.filter((row) => Number.isFinite(row[0])).map((row) =>
+            [row[0]].concat(row.slice(1).map((v) => Number.isFinite(v) && (!log || v > 0) ? v : null)));
+        const box = document.createElement("div");
+        const status = document.createElement("div");
+        const legend = document.createElement("div");
+        const plot = document.createElement("div");
+        status.className = "norms-status";
+        legend.className = "norms-legend";
+        plot.className = "norms-plot";
+        box.append(status, legend, plot);
+        element("norms").append(box);
+        const entry = { run, texts, values, status, row: -1, nearest: new Map() };
+        if (rows.length > 0)
+            entry.graph = new Dygraph(plot, rows, {
+                labels: ["time"].concat(norm_names), logscale: log, xlabel: "time",
+                ylabel: log ? "norm (log scale)" : "norm", legend: "always", labelsDiv: legend,
+                connectSeparatedPoints: false, drawPoints: rows.length <= 200,
+                axes: { y: { axisLabelWidth: 60,
+                             axisLabelFormatter: (v) => log ? v.toExponential(0) : String(v) } },
+                underlayCallback: (context, area, g) => {
+                    if (entry.row < 0 || !Number.isFinite(values[entry.row][0])) return;
+                    const x = g.toDomXCoord(values[entry.row][0]);
+                    context.strokeStyle = "#c00000";
+                    context.lineWidth = 2;
+                    context.beginPath();
+                    context.moveTo(x, area.y);
+                    context.lineTo(x, area.y + area.h);
+                    context.stroke();
+                },
+            });
+        return entry;
+    });
+
+    // The row of the norms nearest in time to a frame of their run.
+    function norms_row(entry, frame) {
+        if (!entry.nearest.has(frame.time)) {
+            let best = -1;
+            entry.values.forEach((row, i) => {
+                if (best < 0 || Math.abs(row[0] - frame.time) < Math.abs(entry.values[best][0] - frame.time))
+                    best = i;
+            });
+            entry.nearest.set(frame.time, best);
+        }
+        return entry.nearest.get(frame.time);
+    }
+
+    function show_norms() {
+        for (const entry of norms) {
+            const row = norms_row(entry, runs[entry.run].frames[matched[entry.run][state.frame]]);
+            if (row === entry.row) continue;
+            entry.row = row;
+            const texts = entry.texts[row] ?? [];
+            entry.status.textContent = `norms of ${runs[entry.run].name} at time ${texts[0]}: ` +
+                norm_names.map((name, c) => `${name} ${texts[c + 1]}`).join(", ");
+            entry.graph?.updateOptions({});
+        }
+    }
+
     let graph = null, shown_texts = [];
     const formatter = (v, options, name, g, row, column) => shown_texts[row]?.[column] ?? "";
 
@@ -249,6 +328,7 @@
                       `(${method.coincide} points), linear interpolation between its neighbouring ` +
                       `points otherwise (${method.between} points)` +
                       (method.outside ? `; ${method.outside} outside its x range are left out.` : ".")));
+        show_norms();
         element("notes").replaceChildren(...lines.map((line) => {
             const p = document.createElement("p");
             p.textContent = line;
