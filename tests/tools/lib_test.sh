@@ -107,8 +107,9 @@ norms_curves_are() {
     while read -r first && read -r second && read -r settings && read -r want; do
         { printf '# time\tmax_abs_phi\tl2_phi\tl2_psi\tl2_pi\tenergy\tl2_constraint\tmax_abs_constraint\n'
           printf '0\t%s\n0.5\t%s\n' "${first// /$'\t'}" "${second// /$'\t'}"; } >"$scratch/norms.tsv"
-        got=$(awk -f "$lib/profile_numbers.awk" -f "$lib/norms_curves.awk" \
-            -v settings_file="$scratch/norms.gp" "$scratch/phi.xl" "$scratch/norms.tsv" |
+        got=$(awk -f "$lib/profile_numbers.awk" -f "$lib/norms_numbers.awk" \
+            -f "$lib/norms_curves.awk" -v settings_file="$scratch/norms.gp" \
+            "$scratch/phi.xl" "$scratch/norms.tsv" |
             tr '\n' '|')
         got="$(cat "$scratch/norms.gp") $got"
         [ "$got" = "$settings $want" ] || { echo "  got  $got"$'\n'"  want $settings $want"; ok=1; }

@@ -9,36 +9,24 @@
 # in l2_constraint over every output time where they are defined.
 #
 # Exits with status 3 and a message on standard error when a file is not a norms file, or the
-# runs differ in their number of rows or their times.
+# runs differ in their number of rows or their times. Needs norms_numbers.awk.
 
 BEGIN {
-    header = "# time\tmax_abs_phi\tl2_phi\tl2_psi\tl2_pi\tenergy\tl2_constraint\tmax_abs_constraint"
     FS = "\t"
 }
 
-function fail(message) {
-    print message > "/dev/stderr"
-    failed = 1
-    exit 3
-}
-
-function abs(v) { return v < 0 ? -v : v }
-
-function is_number(s) {
-    return s ~ /^[-+]?([0-9]+\.?[0-9]*|\.[0-9]+)([eE][-+]?[0-9]+)?$/
-}
 
 # a / b with four decimals, or why there is none.
 function ratio(a, b) {
-    if (!is_number(a) || !is_number(b)) return "undefined (not finite)"
+    if (!is_norm_number(a) || !is_norm_number(b)) return "undefined (not finite)"
     return b + 0 > 0 ? sprintf("%.4f", a / b) : "undefined (zero constraint)"
 }
 
-function norm(s) { return is_number(s) ? sprintf("%-12.4e", s) : sprintf("%-12s", s) }
+function norm(s) { return is_norm_number(s) ? sprintf("%-12.4e", s) : sprintf("%-12s", s) }
 
 FNR == 1 {
     run++
-    if ($0 != header) fail(FILENAME ": its first line is not the header of a norms file")
+    if ($0 != norms_header()) fail(FILENAME ": its first line is not the header of a norms file")
     next
 }
 
@@ -59,12 +47,12 @@ END {
     for (n = 0; n < rows[1]; n++) {
         t = time[1, n]
         for (r = 2; r <= 3; r++)
-            if (time[r, n] != t && !(is_number(t) && abs(time[r, n] - t) <= 1e-6 * abs(t)))
+            if (time[r, n] != t && !(is_norm_number(t) && abs(time[r, n] - t) <= 1e-6 * abs(t)))
                 fail(sprintf("the runs' output times differ: %s and %s", t, time[r, n]))
         # The factors in l2_constraint at every output time where both are defined.
         for (r = 1; r <= 2; r++) {
             a = l2[r, n]; b = l2[r + 1, n]
-            if (!is_number(a) || !is_number(b) || b + 0 <= 0) continue
+            if (!is_norm_number(a) || !is_norm_number(b) || b + 0 <= 0) continue
             q = a / b
             if (factors == 0 || q < least) least = q
             if (factors == 0 || q > most) most = q

@@ -1,10 +1,9 @@
 # The curves of norms.tsv for tools/plot, read after phi.xl of the same run (the files given in
 # that order).
 #
-# norms.tsv starts with the line "# time<TAB>max_abs_phi<TAB>...<TAB>max_abs_constraint" and
-# holds one row per output time of phi.xl, of numbers as strtod reads them, or "inf", "-inf",
-# "nan". A file whose header, columns or times do not match is stale or broken: exit status 3
-# and the reason on standard error.
+# norms.tsv holds one row per output time of phi.xl. A file whose header, columns or times do
+# not match is stale or broken: exit status 3 and the reason on standard error. Needs
+# profile_numbers.awk and norms_numbers.awk.
 #
 # Prints "time v1 ... v7" per row, "?" where a value cannot be drawn: not finite, or not above
 # zero on the logarithmic scale, which is chosen when the positive finite values span more than
@@ -12,25 +11,11 @@
 # what the image leaves out (empty when nothing).
 
 BEGIN {
-    header = "# time\tmax_abs_phi\tl2_phi\tl2_psi\tl2_pi\tenergy\tl2_constraint\tmax_abs_constraint"
-    columns = 8
     outputs = rows = 0
     # Above this ratio of the largest to the smallest positive value the scale is logarithmic.
     decades = 100
 }
 
-function fail(message) {
-    print message > "/dev/stderr"
-    failed = 1
-    exit 3
-}
-
-function abs(v) { return v < 0 ? -v : v }
-
-# 1 when the field is a finite decimal number; "inf", "-inf" and "nan" are not.
-function is_number(s) {
-    return s ~ /^[-+]?([0-9]+\.?[0-9]*|\.[0-9]+)([eE][-+]?[0-9]+)?$/
-}
 
 # True when the time of phi.xl (seven significant digits) is that of norms.tsv.
 function same_time(written, exact) {
@@ -51,26 +36,26 @@ file == 1 {
 
 # The rows are split at tabs from the second line on.
 FNR == 1 {
-    if ($0 != header) fail(FILENAME ": its first line is not the header of a norms file")
+    if ($0 != norms_header()) fail(FILENAME ": its first line is not the header of a norms file")
     FS = "\t"
     next
 }
 
 {
-    if (NF != columns) fail(sprintf("%s, line %d: %d columns, not %d", FILENAME, FNR, NF, columns))
+    if (NF != 8) fail(sprintf("%s, line %d: %d columns, not 8", FILENAME, FNR, NF))
     row = rows++
     if (row >= outputs)
         fail(sprintf("%s has more rows than phi.xl has output times (%d): it is not of this run",
                      FILENAME, outputs))
-    if (is_number($1) != finite[row] || is_number($1) && !same_time(times[row], $1 + 0))
+    if (is_norm_number($1) != finite[row] || is_norm_number($1) && !same_time(times[row], $1 + 0))
         fail(sprintf("%s, line %d: time %s, where phi.xl has %s: it is not of this run",
                      FILENAME, FNR, $1, written[row]))
-    for (c = 1; c <= columns; c++) {
+    for (c = 1; c <= 8; c++) {
         value[row, c] = $c
-        if (!is_number($c) && $c != "inf" && $c != "-inf" && $c != "nan")
+        if (!is_norm_field($c))
             fail(sprintf("%s, line %d: \"%s\" is not a number", FILENAME, FNR, $c))
         if (c == 1) continue
-        if (!is_number($c)) {
+        if (!is_norm_number($c)) {
             if (first_not_finite == "") first_not_finite = $1
             continue
         }
@@ -89,10 +74,10 @@ END {
     if (low == "" && !zeros) fail(FILENAME " holds no finite norm")
     log_scale = low != "" && high / low > decades
     for (row = 0; row < rows; row++) {
-        line = is_number(value[row, 1]) ? value[row, 1] : "?"
-        for (c = 2; c <= columns; c++) {
+        line = is_norm_number(value[row, 1]) ? value[row, 1] : "?"
+        for (c = 2; c <= 8; c++) {
             v = value[row, c]
-            line = line " " (is_number(v) && (!log_scale || v + 0 > 0) ? v : "?")
+            line = line " " (is_norm_number(v) && (!log_scale || v + 0 > 0) ? v : "?")
         }
         print line
     }
