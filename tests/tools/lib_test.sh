@@ -116,15 +116,15 @@ norms_curves_are() {
     done <<'TABLE'
 1 1 1 1 0.5 1e-3 0
 2 1 1 1 0.5 2e-3 1e-3
-norms_log = 1; norms_note = 'zeros left out'
+norms_log = 1; norms_points = 1; norms_note = 'zeros left out'; norms_range = 'set xrange [0:0.5]'
 0 1 1 1 1 0.5 1e-3 ?|0.5 2 1 1 1 0.5 2e-3 1e-3|
 1 1 1 1 0.5 0.1 0
 2 1 1 1 0.5 0.2 0.1
-norms_log = 0; norms_note = ''
+norms_log = 0; norms_points = 1; norms_note = ''; norms_range = 'set xrange [0:0.5]'
 0 1 1 1 1 0.5 0.1 0|0.5 2 1 1 1 0.5 0.2 0.1|
 1 1 1 1 0.5 1e-3 1e-3
 inf nan nan nan nan nan nan
-norms_log = 1; norms_note = 'values not finite from time 0.5 left out'
+norms_log = 1; norms_points = 1; norms_note = 'values not finite from time 0.5 left out'; norms_range = 'set xrange [0:0.5]'
 0 1 1 1 1 0.5 1e-3 1e-3|0.5 ? ? ? ? ? ? ?|
 TABLE
     return "$ok"

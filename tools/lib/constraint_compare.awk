@@ -60,7 +60,9 @@ END {
         }
     }
     last = rows[1] - 1
-    printf "constraint psi - (phi(x+dx) - phi(x-dx))/(2 dx), from norms.tsv at t = %s:\n", time[1, last]
+    t = time[1, last]
+    printf "constraint psi - (phi(x+dx) - phi(x-dx))/(2 dx), from norms.tsv at t = %s:\n",
+           is_norm_number(t) ? sprintf("%.9g", t) : t
     printf "  %-28s  %-12s  %-12s\n", "", "L2", "max"
     printf "  %-28s  %s  %s\n", "|C(dx)|", norm(l2[1, last]), norm(largest[1, last])
     printf "  %-28s  %s  %s\n", "|C(dx/2)|", norm(l2[2, last]), norm(largest[2, last])

@@ -7,8 +7,10 @@
 #
 # Prints "time v1 ... v7" per row, "?" where a value cannot be drawn: not finite, or not above
 # zero on the logarithmic scale, which is chosen when the positive finite values span more than
-# two decades. Writes the gnuplot settings to settings_file: norms_log (0 or 1) and norms_note,
-# what the image leaves out (empty when nothing).
+# two decades. Writes the gnuplot settings to settings_file: norms_log (0 or 1), norms_points
+# (1 to mark each row, when there are at most 100) and norms_note, what the image leaves out
+# (empty when nothing), and norms_range, a command that sets the range of time to that of all
+# rows (empty when they have one time).
 
 BEGIN {
     outputs = rows = 0
@@ -50,13 +52,19 @@ FNR == 1 {
     if (is_norm_number($1) != finite[row] || is_norm_number($1) && !same_time(times[row], $1 + 0))
         fail(sprintf("%s, line %d: time %s, where phi.xl has %s: it is not of this run",
                      FILENAME, FNR, $1, written[row]))
+    # The time axis spans every row, those whose norms are not finite too.
+    if (is_norm_number($1)) {
+        if (earliest == "" || $1 + 0 < earliest) earliest = $1 + 0
+        if (latest == "" || $1 + 0 > latest) latest = $1 + 0
+    }
     for (c = 1; c <= 8; c++) {
         value[row, c] = $c
         if (!is_norm_field($c))
             fail(sprintf("%s, line %d: \"%s\" is not a number", FILENAME, FNR, $c))
         if (c == 1) continue
         if (!is_norm_number($c)) {
-            if (first_not_finite == "") first_not_finite = $1
+            if (first_not_finite == "")
+                first_not_finite = is_norm_number($1) ? sprintf("%.9g", $1) : $1
             continue
         }
         v = $c + 0
@@ -85,5 +93,7 @@ END {
     if (log_scale && zeros) note = "zeros left out"
     if (first_not_finite != "")
         note = note (note == "" ? "" : "; ") "values not finite from time " first_not_finite " left out"
-    print "norms_log = " log_scale "; norms_note = '" note "'" > settings_file
+    range = latest > earliest ? sprintf("set xrange [%.17g:%.17g]", earliest, latest) : ""
+    print "norms_log = " log_scale "; norms_points = " (rows <= 100) "; norms_note = '" note \
+        "'; norms_range = '" range "'" > settings_file
 }

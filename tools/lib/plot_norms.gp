@@ -1,7 +1,9 @@
 # The norms image of tools/plot, loaded after plot_profiles.gp when the run's folder holds
 # norms.tsv. Set before loading: run_name, image_size, norms_data (the curves that
 # norms_curves.awk prepares: time and seven norms per line, "?" where a value is not drawn),
-# norms_png, norms_log (1 for a logarithmic y axis) and norms_note (what is left out, or empty).
+# norms_png, norms_log (1 for a logarithmic y axis), norms_points (1 to mark each row) and
+# norms_note (what is left out, or empty); norms_range, a command setting the range of time or
+# nothing.
 
 reset
 eval "set terminal pngcairo size ".image_size." enhanced font 'sans,12' linewidth 1.5"
@@ -16,6 +18,7 @@ set xlabel "time"
 set ylabel "norm"
 set grid lc rgb "#d8d8d8"
 set autoscale xfix
+if (norms_range ne "") { eval norms_range }
 if (norms_log) { set logscale y; set format y "10^{%T}" }
 set key outside right top noenhanced
 set rmargin at screen 0.78
@@ -25,6 +28,8 @@ colours = "#440154 #3b528b #21918c #5ec962 #000000 #d95f02 #e7298a"
 name(c) = word(names, c - 1)
 colour(c) = word(colours, c - 1)
 dash(c) = c >= 7 ? 2 : 1
-plot for [c = 2:8] norms_data using 1:c with lines lc rgb colour(c) lw (c == 6 ? 2.5 : 1.5) \
+# Few rows are marked by points, so that a curve of a single finite row shows.
+style = norms_points ? "linespoints pt 7 ps 0.7" : "lines"
+plot for [c = 2:8] norms_data using 1:c with @style lc rgb colour(c) lw (c == 6 ? 2.5 : 1.5) \
     dashtype dash(c) title name(c)
 unset output
