@@ -52,6 +52,13 @@ check "finest run: nx, nt and every_1D times 4, the rest as read" \
 check "the kept runs hold their profiles and norms" \
     test -s "$scratch/kept/dx2/phi.xl" -a -s "$scratch/kept/dx2/norms.tsv"
 
+# Far from the pulse the exact solution is below the smallest double: no word of it.
+printf '%s\n' -30 30 300 0.5 80 2 1 1 0 40 0 1 >"$scratch/wide.in"
+errors=$("$tools/convergence" -w "$wave1d" "$scratch/wide.in" 2>&1 >/dev/null) ||
+    echo "  tools/convergence failed"
+check "an exact solution that underflows far from the pulse: nothing on standard error" \
+    test -z "$errors"
+
 # The tanh lapse (line 12 holds lapsetype, line 13 shifttype): self-convergence only.
 cp "$scratch/shifted.in" "$scratch/lapse.in"
 sed -i '12s/.*/1/; 13s/.*/0/' "$scratch/lapse.in"

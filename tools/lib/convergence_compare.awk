@@ -21,10 +21,15 @@ function fail(message) {
     exit 3
 }
 
+# exp(-q) of the gaussian, 0 where it is below the smallest double: gawk warns of every exp()
+# whose result underflows.
+function gaussian(q) { return q > 745 ? 0 : exp(-q) }
+
 function exact_phi(x, t,    a, b) {
     a = x + (beta + 1) * t - center
     b = x + (beta - 1) * t - center
-    return amplitude * (exp(-(a * a) / (width * width)) + exp(-(b * b) / (width * width))) / 2
+    return amplitude * (gaussian((a * a) / (width * width)) + \
+                        gaussian((b * b) / (width * width))) / 2
 }
 
 function abs(v) { return v < 0 ? -v : v }
