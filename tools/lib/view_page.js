@@ -243,7 +243,9 @@
         const entry = { run, texts, values, status, row: -1, nearest: new Map() };
         if (rows.length > 0)
             entry.graph = new Dygraph(plot, rows, {
+                // dygraphs pads a logarithmic range linearly and would cut off the smallest values.
                 labels: ["time"].concat(norm_names), logscale: log, xlabel: "time",
+                valueRange: log ? [low / 2, high * 2] : null,
                 ylabel: log ? "norm (log scale)" : "norm", legend: "always", labelsDiv: legend,
                 connectSeparatedPoints: false, drawPoints: rows.length <= 200,
                 axes: { y: { axisLabelWidth: 60,
