@@ -62,9 +62,10 @@ check "the unstable run reaches values written with three-digit exponents" \
 check "plot of a run that blew up" "$tools/plot" "$scratch/unstable"
 check "its images" plots_made "$scratch/unstable"
 
-# The norms image of runs with --norms: a stable one, and one whose norms reach inf and nan. A
-# norms.tsv left by an earlier run in the folder is named in a warning and not drawn, and the
-# other images are.
+# The norms image of runs with --norms: a stable one, one whose norms reach inf and nan, and
+# one whose norms.tsv is a row behind phi.xl, as while the run goes on. A norms.tsv left by an
+# earlier run in the folder is named in a warning and not drawn, and the other images are.
+# Each case: its name and what tools/plot says, the run's values, then what is done after it.
 norms_plotted() {
     local dir=$1 want=$2 message
     message=$("$tools/plot" "$dir" 2>&1 </dev/null) || return 1
@@ -74,19 +75,23 @@ norms_plotted() {
         *) is_png_of_size "$dir/phi-norms.png" 1000 700 ;;
     esac
 }
-while read -r name want; do
-    read -r -a values
+while read -r name want && read -r -a values && read -r after; do
     run_in "$scratch/norms_$name" --norms "${values[@]}"
-    # A run without --norms in the same folder leaves the earlier run's norms.tsv.
-    [ "$name" != stale ] || run_in "$scratch/norms_$name" "${small[@]}"
+    (cd "$scratch/norms_$name" && eval "$after")
     check "norms of the $name run: $want" norms_plotted "$scratch/norms_$name" "$want"
 done <<'TABLE'
 pulse phi-norms.png
 -5 5 40 0.5 40 2 1 1 0 10 0 0
+:
 unstable phi-norms.png
 -10 10 40 2.6 1322 1 1 1 0 661 0 0
+:
+running phi-norms.png
+-5 5 40 0.5 40 2 1 1 0 10 0 0
+sed -i '$d' norms.tsv
 stale norms_stale/norms.tsv, line 3: time 2.5, where phi.xl has 1.250000E+00: it is not of this run; no phi-norms.png drawn
 -5 5 40 0.5 40 2 1 1 0 20 0 0
+printf '%s\n' -5 5 40 0.5 40 2 1 1 0 10 0 0 | "$wave1d" >/dev/null
 TABLE
 
 finish
