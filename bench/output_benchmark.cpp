@@ -1,6 +1,6 @@
 // Output throughput: the scientific field (fast path, exact to_chars path, and a printf-style
-// formatter for comparison) in MB of field text per second, and whole profile steps written to
-// /dev/null.
+// formatter for comparison) in MB of field text per second, whole profile steps written to
+// /dev/null, and the row of norms.tsv that an output step adds with --norms.
 #include <benchmark/benchmark.h>
 #include <stdlib.h>
 #include <unistd.h>
@@ -16,8 +16,10 @@
 #include <utility>
 #include <vector>
 
+#include "evolution/norms.hpp"
 #include "grid/grid.hpp"
 #include "output/format_sci.hpp"
+#include "output/norms_file.hpp"
 #include "output/profile_files.hpp"
 
 namespace {
@@ -130,12 +132,10 @@ const bool format_benchmarks_registered = [] {
     return true;
 }();
 
-// One output step of a run with nx = state.range(0) on [-10, 10] with a gaussian phi, formatted
-// on state.range(1) threads: the text is written to /dev/null through the profile files'
-// buffers, so the figure is formatting plus the write calls, without the disk.
-void write_profile_step(benchmark::State& state) {
-    RunParameters params;
-    params.nx = static_cast<std::int32_t>(state.range(0));
+// A grid of nx intervals on [-10, 10] holding a gaussian phi, its derivative in psi and half of
+// it in pi.
+FieldSet gaussian_fields(RunParameters& params, std::int64_t nx) {
+    params.nx = static_cast<std::int32_t>(nx);
     params.xmin = -10.0;
     params.xmax = 10.0;
     params.courant = 0.5;
@@ -143,12 +143,34 @@ void write_profile_step(benchmark::State& state) {
     for (std::size_t i = 0; i < fields.phi.size(); ++i) {
         const double x = fields.x.data()[i];
         fields.phi.data()[i] = std::exp(-x * x);
+        fields.psi.data()[i] = -2 * x * fields.phi.data()[i];
+        fields.pi.data()[i] = 0.5 * fields.phi.data()[i];
     }
+    return fields;
+}
 
-    char pattern[] = "/tmp/wave1d_bench_XXXXXX";
-    const fs::path dir = ::mkdtemp(pattern);
-    const fs::path previous = fs::current_path();
-    fs::current_path(dir);
+// A fresh folder under /tmp, the current directory while it exists; removed with its files.
+struct scratch_folder {
+    fs::path dir;
+    fs::path previous = fs::current_path();
+    scratch_folder() {
+        char pattern[] = "/tmp/wave1d_bench_XXXXXX";
+        dir = ::mkdtemp(pattern);
+        fs::current_path(dir);
+    }
+    ~scratch_folder() {
+        fs::current_path(previous);
+        fs::remove_all(dir);
+    }
+};
+
+// One output step of a run with nx = state.range(0) on [-10, 10] with a gaussian phi, formatted
+// on state.range(1) threads: the text is written to /dev/null through the profile files'
+// buffers, so the figure is formatting plus the write calls, without the disk.
+void write_profile_step(benchmark::State& state) {
+    RunParameters params;
+    FieldSet fields = gaussian_fields(params, state.range(0));
+    scratch_folder scratch;
 
     // The bytes of one step, from one step written to real files.
     {
@@ -173,8 +195,6 @@ void write_profile_step(benchmark::State& state) {
         }
         close_profile_files(files);
     }
-    fs::current_path(previous);
-    fs::remove_all(dir);
 
     state.counters["bytes"] =
         benchmark::Counter(step_bytes * static_cast<double>(state.iterations()),
@@ -185,6 +205,36 @@ void write_profile_step(benchmark::State& state) {
 BENCHMARK(write_profile_step)
     ->ArgsProduct({{20000, 200000}, {1, 2}})
     ->ArgNames({"nx", "threads"})
+    ->Unit(benchmark::kMicrosecond)
+    ->UseRealTime();
+
+// What --norms adds to one output step of a run with nx = state.range(0) on [-10, 10] with a
+// gaussian pulse: the norms of the fields, measured on one thread, and their row, written
+// through the buffer of norms.tsv to /dev/null.
+void norms_step(benchmark::State& state) {
+    RunParameters params;
+    FieldSet fields = gaussian_fields(params, state.range(0));
+    scratch_folder scratch;
+    fs::create_symlink("/dev/null", "norms.tsv");
+    {
+        NormsFile norms = open_norms_file();
+        double time = 0.0;
+        for (auto _ : state) {
+            time = time + 0.0005;
+            write_norms_row(norms, time, measure_norms(fields, params.nx, params.dx));
+        }
+        close_norms_file(norms);
+    }
+    state.counters["ns_per_point"] = benchmark::Counter(
+        static_cast<double>(state.iterations()) * static_cast<double>(fields.phi.size()),
+        benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    release_fields(fields);
+}
+
+BENCHMARK(norms_step)
+    ->Arg(20000)
+    ->Arg(2000000)
+    ->ArgName("nx")
     ->Unit(benchmark::kMicrosecond)
     ->UseRealTime();
 
