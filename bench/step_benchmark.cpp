@@ -15,9 +15,9 @@
 #include <vector>
 
 #include "evolution/icn_step.hpp"
-#include "evolution/icn_sweep.hpp"
 #include "grid/grid.hpp"
 #include "grid/initial_data.hpp"
+#include "sweep/step_layout.hpp"
 
 namespace {
 
@@ -86,12 +86,15 @@ void run_steps(benchmark::State& state, Step step) {
 }
 
 void step_passes(benchmark::State& state) {
-    run_steps(state, icn_step_passes);
+    run_steps(state, icn_step);
 }
 
 void step_sweep(benchmark::State& state, sweep_method method, int threads) {
     run_steps(state, [method, threads](FieldSet& f, const RunParameters& p) {
-        icn_step_sweep(f, p, method, threads, part_order::threads);
+        step_layout layout;
+        layout.method = method;
+        layout.parts = threads;
+        make_step(f, p, layout);
     });
 }
 

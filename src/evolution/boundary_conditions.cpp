@@ -1,45 +1,32 @@
 #include "evolution/boundary_conditions.hpp"
 
-#include "evolution/point_formulas.hpp"
-
-namespace {
-
-void apply_periodic(FieldSet& f, std::int32_t nx) {
-    f.phi[0] = f.phi[nx - 2];
-    f.psi[0] = f.psi[nx - 2];
-    f.pi[0] = f.pi[nx - 2];
-    f.phi[nx] = f.phi[2];
-    f.psi[nx] = f.psi[2];
-    f.pi[nx] = f.pi[2];
-}
-
-void apply_outgoing(FieldSet& f, std::int32_t nx) {
-    for (std::int32_t k = 0; k <= nx; ++k) {
-        f.right[k] = right_going(f.pi[k], f.psi[k]);
-    }
-    for (std::int32_t k = 0; k <= nx; ++k) {
-        f.left[k] = left_going(f.pi[k], f.psi[k]);
-    }
-    f.left[0] = parabola_end(f.left[1], f.left[2], f.left[3]);
-    f.right[nx] = parabola_end(f.right[nx - 1], f.right[nx - 2], f.right[nx - 3]);
-    f.pi[0] = f.left[0];
-    f.psi[0] = f.left[0];
-    f.pi[nx] = f.right[nx];
-    f.psi[nx] = -f.right[nx];
-}
-
-}  // namespace
-
 bool boundary_applies(std::int32_t boundtype, std::int32_t nx) {
     return (boundtype == boundary_periodic && nx >= periodic_min_nx) ||
            (boundtype == boundary_outgoing && nx >= outgoing_min_nx);
 }
 
-void apply_boundaries(FieldSet& fields, std::int32_t boundtype, std::int32_t nx) {
+void apply_boundaries(FieldSet& f, std::int32_t boundtype, std::int32_t nx) {
     if (!boundary_applies(boundtype, nx)) return;
+    const end_values ends = boundary_ends(boundtype, nx, end_values{}, [&](std::int32_t k) {
+        return point_value{f.psi[k], f.pi[k]};
+    });
     if (boundtype == boundary_periodic) {
-        apply_periodic(fields, nx);
+        f.phi[0] = f.phi[periodic_source_of_first(nx)];
+        f.phi[nx] = f.phi[periodic_source_of_last];
     } else {
-        apply_outgoing(fields, nx);
+        // The characteristic variables at every point, in the work arrays, with the values
+        // that the condition gives them at its end.
+        for (std::int32_t k = 0; k <= nx; ++k) {
+            f.right[k] = right_going(f.psi[k], f.pi[k]);
+        }
+        for (std::int32_t k = 0; k <= nx; ++k) {
+            f.left[k] = left_going(f.psi[k], f.pi[k]);
+        }
+        f.left[0] = ends.first.pi;
+        f.right[nx] = ends.last.pi;
     }
+    f.psi[0] = ends.first.psi;
+    f.pi[0] = ends.first.pi;
+    f.psi[nx] = ends.last.psi;
+    f.pi[nx] = ends.last.pi;
 }

@@ -4,7 +4,6 @@
 #include <cstdint>
 
 #include "evolution/boundary_conditions.hpp"
-#include "evolution/icn_sweep.hpp"
 #include "evolution/point_formulas.hpp"
 #include "evolution/right_hand_sides.hpp"
 
@@ -41,14 +40,10 @@ void icn_iteration(FieldSet& fields, const RunParameters& params, double h) {
     }
 }
 
-void icn_step_passes(FieldSet& fields, const RunParameters& params) {
+void icn_step(FieldSet& fields, const RunParameters& params) {
     copy_state(fields);
     // Every iteration starts again from the copies; only the right-hand sides change.
     icn_iteration(fields, params, params.dt * 0.5);
     icn_iteration(fields, params, params.dt * 0.5);
     icn_iteration(fields, params, params.dt);
-}
-
-void icn_step(FieldSet& fields, const RunParameters& params) {
-    icn_step_sweep(fields, params, widest_sweep_method());
 }

@@ -11,15 +11,11 @@
 // with the boundary conditions applied in each iteration between rhs_phi and rhs_psi/rhs_pi.
 // Allocates nothing.
 //
-// icn_step is a single sweep over the grid that evaluates the three iterations together
-// (icn_sweep.hpp), in the widest instruction set the processor has, on one thread; the program
-// runs the same sweep as its step plan chooses (step_plan.hpp). icn_step_passes makes the passes
-// one after another, exactly as described here; it is the reference that every way of running
-// the sweep reproduces bit for bit.
+// This is the step made of passes over the grid, one after another, exactly as written here: the
+// reference that the program's fast step (src/sweep/) reproduces bit for bit.
 void icn_step(FieldSet& fields, const RunParameters& params);
-void icn_step_passes(FieldSet& fields, const RunParameters& params);
 
-// The parts of icn_step_passes, in the order it runs them.
+// The passes of icn_step, in the order it runs them.
 
 // phi_p = phi, psi_p = psi, pi_p = pi at every point.
 void copy_state(FieldSet& fields);

@@ -12,7 +12,7 @@ void compute_rhs_phi(FieldSet& fields) {
     double* rhs_phi = fields.rhs_phi.data();
     const std::size_t n = fields.rhs_phi.size();
     for (std::size_t k = 0; k < n; ++k) {
-        rhs_phi[k] = rhs_phi_at(alpha[k], pi[k], beta[k], psi[k]);
+        rhs_phi[k] = rhs_phi_at(alpha[k], beta[k], psi[k], pi[k]);
     }
 }
 

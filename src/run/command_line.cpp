@@ -1,5 +1,6 @@
 #include "run/command_line.hpp"
 
+#include <cstdlib>
 #include <string>
 #include <string_view>
 
@@ -62,6 +63,14 @@ program_request read_command_line(int argc, const char* const* argv) {
         if (argument != "-") request.input_path = argument;
     }
     return request;
+}
+
+forced_step forced_step_from_environment() {
+    const char* value = std::getenv("WAVE1D_STEP");
+    if (value == nullptr || *value == '\0') return {};
+    if (std::optional<forced_step> forced = parse_forced_step(value)) return *forced;
+    throw run_failure{exit_usage, "wave1d: WAVE1D_STEP=" + shown(value) + " is not one of " +
+                                      std::string(forced_step_values)};
 }
 
 void print_help(std::FILE* out) {

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <string>
 
+#include "sweep/forced_step.hpp"
+
 // What the command line asks for: the run, with its values from standard input or from one
 // file and with or without norms.tsv, or one of the options that print and exit.
 struct program_request {
@@ -21,6 +23,11 @@ struct program_request {
 // another argument throws run_failure with exit_usage and a one-line message, so that the
 // program stops at once instead of waiting on standard input.
 program_request read_command_line(int argc, const char* const* argv);
+
+// The kernel that the environment's WAVE1D_STEP forces; unset when it is unset or empty. A value
+// that names no kernel throws run_failure with exit_usage, naming the value as a bad argument is
+// named, and the valid values.
+forced_step forced_step_from_environment();
 
 // The help text of program_manual. Throws run_failure with exit_output when out cannot be
 // written.

@@ -7,8 +7,8 @@
 #include <system_error>
 
 #include "common/exit_statuses.hpp"
-#include "evolution/step_plan.hpp"
 #include "run/input_values.hpp"
+#include "sweep/forced_step.hpp"
 
 namespace {
 

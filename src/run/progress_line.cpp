@@ -3,8 +3,8 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
+#include <string_view>
 
 namespace {
 
@@ -77,10 +77,4 @@ void erase_progress(progress_line& progress) {
     if (!progress.shown) return;
     write_out(progress.err, line_start, sizeof line_start - 1);
     progress.shown = false;
-}
-
-std::int64_t progress_clock_ns() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
 }

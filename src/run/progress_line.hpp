@@ -35,6 +35,3 @@ void show_progress(progress_line& progress, std::int32_t step, double time, std:
 
 // Erases the line, if it is shown, so that a table row or a warning can follow.
 void erase_progress(progress_line& progress);
-
-// The steady clock in nanoseconds, for a caller that has no reading of its own.
-std::int64_t progress_clock_ns();

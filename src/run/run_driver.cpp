@@ -2,21 +2,25 @@
 
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
+#include <cstring>
 #include <optional>
 
-#include "evolution/icn_step.hpp"
+#include "common/clock.hpp"
 #include "evolution/norms.hpp"
-#include "evolution/step_plan.hpp"
 #include "grid/grid.hpp"
 #include "grid/initial_data.hpp"
 #include "output/console.hpp"
 #include "output/console_report.hpp"
 #include "output/norms_file.hpp"
 #include "output/profile_files.hpp"
+#include "run/command_line.hpp"
 #include "run/interrupts.hpp"
 #include "run/parameter_input.hpp"
 #include "run/progress_line.hpp"
 #include "run/run_warnings.hpp"
+#include "sweep/step_plan.hpp"
+#include "sweep/threads.hpp"
 
 namespace {
 
@@ -51,7 +55,14 @@ void run_wave1d(std::istream& in, std::FILE* out, std::FILE* err, bool with_norm
     RunParameters params = read_parameters(in, out, err);
     FieldSet fields = create_grid(params);
     print_grid_summary(params, out);
-    step_plan plan = plan_steps(params, forced);
+    step_plan plan = plan_steps(params, forced, available_threads(), threads_fixed());
+    // Every thread of the run starts here, before any file is opened, or the run takes one.
+    if (const int error = start_threads(most_work_threads(plan))) {
+        std::fprintf(err,
+                     "wave1d: warning: %d threads cannot start (%s); the run goes on one thread\n",
+                     most_work_threads(plan), std::strerror(error));
+        plan = plan_steps(params, forced, 1, threads_fixed());
+    }
     set_initial_data(params, fields, work_threads(plan));
     print_table_header(out);
     print_table_row(0.0, fields.phi, out);
@@ -71,17 +82,17 @@ void run_wave1d(std::istream& in, std::FILE* out, std::FILE* err, bool with_norm
     auto last_write_out = std::chrono::steady_clock::now();
     double output_time = time;
     progress_line progress;
-    start_progress(progress, err, params.nt, progress_clock_ns());
+    start_progress(progress, err, params.nt, clock_ns());
 
     // The counter stops at nt itself, so nt = 2147483647 never steps past the 32-bit range.
     // time grows by repeated addition, never as step*dt.
     if (params.nt >= 1) {
         for (std::int32_t step = 1;; ++step) {
             time = time + params.dt;
-            icn_step(fields, params, plan);
+            make_planned_step(fields, params, plan);
             if (progress_wanted(progress)) {
-                show_progress(progress, step, time,
-                              plan.last_start_ns != 0 ? plan.last_start_ns : progress_clock_ns());
+                const std::int64_t start = plan.state.last_start_ns;
+                show_progress(progress, step, time, start != 0 ? start : clock_ns());
             }
             if (is_output_step(step, params.every_1D)) {
                 erase_progress(progress);

@@ -97,6 +97,10 @@ run_result run_program(const fs::path& dir, const std::string& input, const run_
             const rlimit limit{*options.address_space_limit, *options.address_space_limit};
             if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(126);
         }
+        if (options.stack_limit) {
+            const rlimit limit{*options.stack_limit, *options.stack_limit};
+            if (setrlimit(RLIMIT_STACK, &limit) != 0) _exit(126);
+        }
         execve(WAVE1D_EXECUTABLE, argv.data(), environment.data());
         _exit(127);
     }

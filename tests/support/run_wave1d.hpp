@@ -34,6 +34,9 @@ struct run_options {
     std::string stdout_path;
     // An address-space limit (ulimit -v) for the child, in bytes.
     std::optional<rlim_t> address_space_limit;
+    // A stack-size limit (ulimit -s) for the child, in bytes: also the size of each new thread's
+    // stack.
+    std::optional<rlim_t> stack_limit;
     // Command-line arguments after the program name.
     std::vector<std::string> arguments;
     // Standard input is a pipe that stays open and empty, as a terminal nobody types at, instead

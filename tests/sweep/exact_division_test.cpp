@@ -5,7 +5,7 @@
 // instruction set.
 #pragma GCC diagnostic ignored "-Wpsabi"
 
-#include "evolution/point_formulas.hpp"
+#include "sweep/exact_division.hpp"
 
 #include <gtest/gtest.h>
 
@@ -15,7 +15,7 @@
 #include <limits>
 #include <vector>
 
-#include "evolution/icn_sweep.hpp"
+#include "sweep/sweep.hpp"
 
 namespace {
 

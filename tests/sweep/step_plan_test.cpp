@@ -1,8 +1,8 @@
 // The step plan followed step by step with made-up durations: the fastest kernel is found and
 // kept at little cost, a change of the machine is noticed, a split step that pays is kept
 // whatever single steps wait for, a processor held by another process never costs more than a
-// tenth of the run, and a freed processor is found again. And WAVE1D_STEP as a user writes it.
-#include "evolution/step_plan.hpp"
+// tenth of the run, and a freed processor is found again.
+#include "sweep/step_plan.hpp"
 
 #include <gtest/gtest.h>
 
@@ -10,17 +10,9 @@
 #include <functional>
 #include <string>
 
-#include "common/run_failure.hpp"
-
 namespace {
 
 constexpr std::int64_t us = 1000;
-
-bool free_processor = true;
-
-bool processor_is_free() {
-    return free_processor;
-}
 
 struct simulated_run {
     std::int64_t time_ns = 0;
@@ -43,25 +35,25 @@ simulated_run simulate(std::int64_t steps, std::int64_t points, int threads, int
     params.nx = static_cast<std::int32_t>(points - 1);
     params.nt = static_cast<std::int32_t>(steps);
     simulated_run run;
-    run.plan = make_plan(params, forced_step{}, threads, false, free_processor);
+    run.plan = plan_steps(params, forced_step{}, threads, false);
     step_plan& plan = run.plan;
-    plan.kernels = kernels;
+    plan.config.kernels = kernels;
     std::int64_t now = 1;
     for (std::int64_t step = 0; step < steps; ++step) {
         if (!step_timed(plan)) {
-            const int kernel = plan.chosen[plan.split ? 1 : 0];
+            const int kernel = plan.state.chosen[plan.state.split ? 1 : 0];
             now += static_cast<std::int64_t>(static_cast<double>(points) * cost(kernel, step)) +
                    between_ns;
             ++run.steps_of_kernel[kernel];
             continue;
         }
-        const step_choice choice = choose_step(plan, now, processor_is_free);
-        const sweep_layout layout = layout_of(plan, choice);
+        const step_choice choice = choose_step(plan, now);
+        const step_layout layout = layout_of(plan, choice);
         const int parts = choice.split ? threads : 1;
-        sweep_timing pieces;
+        sample_timing pieces;
         double first_part_ns = 0;
         std::int64_t sampled_points = 0;
-        for (int n = 0; n < layout.samples && !plan.whole_step_samples[choice.split]; ++n) {
+        for (int n = 0; n < layout.samples && !plan.config.whole_step_samples[choice.split]; ++n) {
             pieces.points[1 + n] = layout.sample_points;
             pieces.ns[1 + n] = static_cast<std::int64_t>(static_cast<double>(layout.sample_points) *
                                                          cost(choice.sample_kernel[n], step));
@@ -110,7 +102,7 @@ TEST(StepPlan, FindsTheFastestKernelAtLittleCost) {
                 steps, points, 1, 3,
                 [fastest](int k, std::int64_t) { return k == fastest ? 1.5 : 4.0 + k; },
                 [](std::int64_t) { return 0; });
-            EXPECT_EQ(run.plan.chosen[0], fastest) << points << " points";
+            EXPECT_EQ(run.plan.state.chosen[0], fastest) << points << " points";
             const double best_ns =
                 static_cast<double>(steps) * (1.5 * static_cast<double>(points) + 5.0 * us);
             EXPECT_LT(static_cast<double>(run.time_ns), best_ns * 1.02)
@@ -124,7 +116,6 @@ TEST(StepPlan, FindsTheFastestKernelAtLittleCost) {
 // little faster is kept; and a fastest kernel that becomes slow halfway (another process shares
 // the core's divider, say), where the plan moves to the one that is fastest now.
 TEST(StepPlan, KeepsToTheFastestKernelAsTheMachineChanges) {
-    free_processor = true;
     struct machine {
         std::int64_t points;
         int threads;
@@ -144,7 +135,8 @@ TEST(StepPlan, KeepsToTheFastestKernelAsTheMachineChanges) {
     for (const machine& m : cases) {
         const simulated_run run =
             simulate(4000, m.points, m.threads, 2, m.cost, [](std::int64_t) { return 0; });
-        EXPECT_EQ(run.plan.chosen[m.threads - 1], m.fastest_at_the_end) << m.points << " points";
+        EXPECT_EQ(run.plan.state.chosen[m.threads - 1], m.fastest_at_the_end)
+            << m.points << " points";
         EXPECT_GT(run.steps_of_kernel[m.fastest_at_the_end], m.its_steps) << m.points << " points";
     }
 }
@@ -153,7 +145,6 @@ TEST(StepPlan, KeepsToTheFastestKernelAsTheMachineChanges) {
 // process (its first three split steps wait 8 ms, as seen under a hypervisor), or a wait of
 // 8 ms now and then on an idle machine.
 TEST(StepPlan, KeepsTheSplitWhileItPays) {
-    free_processor = true;
     const std::function<bool(std::int64_t, std::int64_t)> waits[] = {
         [](std::int64_t, std::int64_t) { return false; },
         [](std::int64_t, std::int64_t split_steps) { return split_steps < 3; },
@@ -170,34 +161,25 @@ TEST(StepPlan, KeepsTheSplitWhileItPays) {
 }
 
 // Another process holds the second processor: a split step waits for it (3 ms, a time slice of
-// the scheduler), at every split step or at one in fifty. Whether or not the kernel's count
-// shows it, the run stays within a tenth of one thread's time.
+// the scheduler), at every split step or at one in fifty. The run stays within a tenth of one
+// thread's time.
 TEST(StepPlan, ABusyProcessorCostsLessThanATenth) {
-    for (bool shows_free : {true, false}) {
-        free_processor = shows_free;
-        for (std::int64_t one_ns : {60 * us, 2 * us * 1000}) {
-            for (std::int64_t every : {1, 50}) {
-                const std::int64_t steps = 4000;
-                std::int64_t split_steps = 0;
-                const simulated_run run = simulate_threads(steps, [&](bool split, std::int64_t) {
-                    if (!split) return one_ns;
-                    return one_ns / 2 + (split_steps++ % every == 0 ? 3000 * us : 0);
-                });
-                const std::int64_t one_thread_run = steps * (one_ns + 5 * us);
-                EXPECT_LT(run.time_ns, one_thread_run + one_thread_run / 10)
-                    << "one-thread step " << one_ns << " ns, a split step in " << every
-                    << " waits, kernel shows a free processor: " << shows_free;
-                if (!shows_free) {
-                    EXPECT_EQ(run.split_steps, 0);
-                }
-            }
+    for (std::int64_t one_ns : {60 * us, 2 * us * 1000}) {
+        for (std::int64_t every : {1, 50}) {
+            const std::int64_t steps = 4000;
+            std::int64_t split_steps = 0;
+            const simulated_run run = simulate_threads(steps, [&](bool split, std::int64_t) {
+                if (!split) return one_ns;
+                return one_ns / 2 + (split_steps++ % every == 0 ? 3000 * us : 0);
+            });
+            const std::int64_t one_thread_run = steps * (one_ns + 5 * us);
+            EXPECT_LT(run.time_ns, one_thread_run + one_thread_run / 10)
+                << "one-thread step " << one_ns << " ns, a split step in " << every << " waits";
         }
     }
-    free_processor = true;
 }
 
 TEST(StepPlan, FindsTheProcessorAgainWhenTheOtherProcessEnds) {
-    free_processor = true;
     std::int64_t late_split_steps = 0;
     simulate_threads(6000, [&late_split_steps](bool split, std::int64_t step) {
         const bool busy = step < 2000;
@@ -213,53 +195,16 @@ TEST(StepPlan, TimesNothingThatIsFixed) {
     RunParameters params;
     params.nx = 100000;
     params.nt = 10;
-    const forced_step forced = parse_forced_step("sse2:divider");
-    const step_plan forced_plan = make_plan(params, forced, 2, false, true);
-    EXPECT_FALSE(forced_plan.timed);
-    EXPECT_TRUE(forced_plan.split);
-    EXPECT_EQ(forced_plan.kernel[0], (sweep_method{sweep_isa::sse2, sweep_division::divider}));
-    const step_plan fixed = make_plan(params, forced_step{}, 2, true, false);
-    EXPECT_TRUE(fixed.split);
-    EXPECT_FALSE(fixed.choose_threads);
-    EXPECT_FALSE(make_plan(params, forced, 1, false, true).split);
-}
-
-// Every valid value runs its kernel or the nearest one the processor has, with a warning that
-// names both; anything else stops the run with status 5 and the list of valid values.
-TEST(StepPlan, ReadsWave1dStepAsAUserWritesIt) {
-    for (const char* value : {"sse2:divider", "avx2:divider", "avx2:first", "avx2:all",
-                              "avx512:divider", "avx512:first", "avx512:all"}) {
-        const forced_step forced = parse_forced_step(value);
-        EXPECT_TRUE(forced.set);
-        EXPECT_TRUE(sweep_method_supported(forced.method)) << value;
-        if (!forced.warning.empty()) {
-            EXPECT_EQ(forced.warning.rfind("wave1d: warning: WAVE1D_STEP=" + std::string(value), 0),
-                      0u)
-                << forced.warning;
-            EXPECT_EQ(forced.warning.find('\n'), forced.warning.size() - 1);
-        }
-    }
-    for (const char* value : {"", "avx2", "avx2:", ":first", "sse2:first", "sse2:all", "AVX2:first",
-                              "avx2:first ", "avx1024:divider", "avx2:first:all"}) {
-        try {
-            parse_forced_step(value);
-            ADD_FAILURE() << "accepted '" << value << "'";
-        } catch (const run_failure& failure) {
-            EXPECT_EQ(failure.status, exit_usage);
-            EXPECT_NE(failure.message.find("avx512:all"), std::string::npos) << failure.message;
-        }
-    }
-}
-
-TEST(StepPlan, HelpLinesFitTheTerminal) {
-    std::string_view help = forced_step_help;
-    while (!help.empty()) {
-        const std::size_t end = help.find('\n');
-        ASSERT_NE(end, std::string_view::npos);
-        EXPECT_LE(end, 78u);
-        EXPECT_EQ(help.substr(0, 2), "  ");
-        help.remove_prefix(end + 1);
-    }
+    const forced_step forced = *parse_forced_step("sse2:divider");
+    const step_plan forced_plan = plan_steps(params, forced, 2, false);
+    EXPECT_FALSE(forced_plan.config.timed);
+    EXPECT_TRUE(forced_plan.state.split);
+    EXPECT_EQ(forced_plan.config.kernel[0],
+              (sweep_method{sweep_isa::sse2, sweep_division::divider}));
+    const step_plan fixed = plan_steps(params, forced_step{}, 2, true);
+    EXPECT_TRUE(fixed.state.split);
+    EXPECT_FALSE(fixed.config.choose_threads);
+    EXPECT_FALSE(plan_steps(params, forced, 1, false).state.split);
 }
 
 }  // namespace

@@ -1,0 +1,97 @@
+#include "sweep/threads.hpp"
+
+#include <strings.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+
+#if defined(_OPENMP)
+#include <omp.h>
+#include <pthread.h>
+#include <sched.h>
+
+#include <atomic>
+#include <vector>
+#endif
+
+bool threads_fixed() {
+    const char* dynamic = std::getenv("OMP_DYNAMIC");
+    return dynamic != nullptr && strcasecmp(dynamic, "false") == 0;
+}
+
+#if defined(_OPENMP)
+
+namespace {
+
+// A thread that only waits until it is let go.
+void* wait_to_go(void* go) {
+    auto& flag = *static_cast<std::atomic<bool>*>(go);
+    flag.wait(false);
+    return nullptr;
+}
+
+// Whether `count` threads can run at once, with the attributes the runtime gives its own:
+// the default ones, whose stacks the C library keeps for the next threads when they end. 0, or
+// the error number of the first that could not start.
+int threads_can_start(int count) {
+    std::vector<pthread_t> started;
+    started.reserve(static_cast<std::size_t>(count));
+    std::atomic<bool> go{false};
+    int error = 0;
+    for (int k = 0; k < count && error == 0; ++k) {
+        pthread_t thread;
+        error = pthread_create(&thread, nullptr, wait_to_go, &go);
+        if (error == 0) started.push_back(thread);
+    }
+    go.store(true);
+    go.notify_all();
+    for (pthread_t thread : started) {
+        pthread_join(thread, nullptr);
+    }
+    return error;
+}
+
+}  // namespace
+
+int available_threads() {
+    const char* requested = std::getenv("OMP_NUM_THREADS");
+    if (requested != nullptr && *requested != '\0') return std::max(1, omp_get_max_threads());
+    // A runtime that binds threads (OMP_PROC_BIND, OMP_PLACES) has already bound this one to a
+    // single processor; its count of threads was taken before.
+    if (omp_get_proc_bind() != omp_proc_bind_false) return std::max(1, omp_get_max_threads());
+    cpu_set_t cpus;
+    if (sched_getaffinity(0, sizeof cpus, &cpus) == 0) return std::max(1, CPU_COUNT(&cpus));
+    return std::max(1, omp_get_max_threads());
+}
+
+int start_threads(int threads) {
+    if (threads <= 1) return 0;
+    if (const int error = threads_can_start(threads - 1)) return error;
+    std::atomic<int> running{0};
+#pragma omp parallel num_threads(threads)
+    {
+        if (omp_get_thread_num() != 0) {
+            running.fetch_add(1);
+            running.notify_one();
+        } else {
+            const int others = omp_get_num_threads() - 1;
+            for (int seen = running.load(); seen < others; seen = running.load()) {
+                running.wait(seen);
+            }
+        }
+    }
+    return 0;
+}
+
+#else
+
+int available_threads() {
+    return 1;
+}
+
+int start_threads(int threads) {
+    return threads <= 1 ? 0 : EAGAIN;
+}
+
+#endif

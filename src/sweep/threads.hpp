@@ -1,0 +1,20 @@
+#pragma once
+
+// The threads of the run: the OpenMP runtime's team, which the split steps, the initial data and
+// the profiles share.
+
+// The threads the process may use: OMP_NUM_THREADS when it is set, the runtime's own count when
+// it binds its threads (OMP_PROC_BIND, OMP_PLACES), otherwise the processors of its CPU
+// affinity; 1 in a build without OpenMP.
+int available_threads();
+
+// Whether OMP_DYNAMIC is false: the threads of a region may then not be fewer than asked for.
+bool threads_fixed();
+
+// Starts a team of `threads` threads now, in the set-up, so that no later region meets a thread
+// that cannot start: the runtime would end the process there, with output half-written. First
+// makes sure that threads-1 threads can start at all (memory for their stacks, the limits on
+// processes). Returns 0, or the system's error number when they cannot; then nothing may run on
+// more than one thread. The starting thread sleeps until the others run, so that none waits for
+// the scheduler to notice a processor behind the busy thread that started it.
+int start_threads(int threads);
