@@ -1,6 +1,6 @@
 """Reads the phi profiles that wave1d writes, phi.xl and phi.xtl.
 
-    from wave1d_profiles import read_xl
+    from wave1d.profiles import read_xl
     time, x, phi = read_xl("phi.xl")[-1]   # the profile of the last output time
 
 read_xl(path) and read_xtl(path) return a list with one (time, x, phi) per output time in
@@ -11,7 +11,8 @@ time zero.
 Every number form of the files is read: "-2.50000000E-03", an exponent of three digits
 written without the letter E ("1.58000000+157", "-1.00000000-300"), "Infinity", "-Infinity"
 and "NaN". The files write a phi that is NaN, or of magnitude not above 1e-50, as zero.
-Anything else raises ValueError naming the file and the line. Python 3 standard library only.
+Anything else raises ValueError naming the file and the line. This module needs the Python 3
+standard library only, so that the tools that read profiles run on any Python 3.
 """
 
 import re

@@ -1,0 +1,17 @@
+"""wave1d from Python: run the program, read the files of a run, and scan many runs.
+
+    import wave1d
+    pulse = wave1d.run(base="examples/outgoing_pulse.in", courant=0.25, norms=True)
+    pulse.times, pulse.x, pulse.phi[-1], pulse.norms["energy"], pulse.inputs["nx"]
+
+Importing the package needs the standard library only; reading a run needs numpy.
+python3 -m wave1d.scan (installed as wave1d-scan) runs every combination of some values.
+"""
+
+from .inputs import NAMES, InputError
+from .profiles import parse_number, read_xl, read_xtl
+from .runs import Run, RunFailed, RunWarning, find_program, read_norms, read_run, run
+
+__version__ = "1.0.0"
+__all__ = ["NAMES", "InputError", "Run", "RunFailed", "RunWarning", "find_program",
+           "parse_number", "read_norms", "read_run", "read_xl", "read_xtl", "run"]
