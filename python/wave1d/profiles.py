@@ -17,11 +17,6 @@ standard library only, so that the tools that read profiles run on any Python 3.
 
 import re
 
-try:
-    import numpy
-except ImportError:
-    numpy = None
-
 __all__ = ["read_xl", "read_xtl", "parse_number"]
 
 _NUMBER = re.compile(r"([-+]?(?:[0-9]+\.?[0-9]*|\.[0-9]+))(?:[Ee]([-+]?[0-9]+)|([-+][0-9]+))?")
@@ -50,7 +45,11 @@ def parse_number(text):
 
 
 def _array(values):
-    return numpy.array(values, dtype=float) if numpy is not None else values
+    try:
+        import numpy  # here, so that a tool that only reads numbers starts without it
+    except ImportError:
+        return values
+    return numpy.array(values, dtype=float)
 
 
 def _fields(path):

@@ -14,9 +14,11 @@ installed() {
     for path in "$@"; do [ -f "$prefix/$path" ] || { echo "  missing: $path"; return 1; }; done
 }
 check "the program and the tools in bin" installed bin/wave1d bin/wave1d-plot bin/wave1d-convergence \
-    bin/wave1d-view
-check "the tools' helper files and the Python reader in share/wave1d" \
-    installed share/wave1d/plot_profiles.gp share/wave1d/input_items.awk share/wave1d/wave1d_profiles.py
+    bin/wave1d-view bin/wave1d-scan
+check "the tools' helper files in share/wave1d" \
+    installed share/wave1d/plot_profiles.gp share/wave1d/input_items.awk
+# shellcheck disable=SC2016
+check "the Python package in the prefix's lib" bash -c 'compgen -G "$1/lib/python3*/*-packages/wave1d/scan.py"' _ "$prefix"
 check "the README and the examples in share/doc/wave1d" \
     installed share/doc/wave1d/README.md share/doc/wave1d/examples/README.md \
     share/doc/wave1d/examples/outgoing_pulse.in share/doc/wave1d/docs/usage.md
@@ -42,6 +44,11 @@ if [ -f /usr/share/javascript/dygraphs/dygraph.min.js ]; then
 fi
 
 printf '%s\n' -10 10 40 0.5 16 2 1 1 0 8 0 0 >"$scratch/small.in"
+if command -v parallel >/dev/null 2>&1; then
+    check "wave1d-scan scans with the installed program by default" bash -c 'cd "$1" &&
+        env -u WAVE1D "$2/bin/wave1d-scan" -o scan small.in nx=40,80 2>/dev/null &&
+        test -s scan/nx=80/norms.tsv' _ "$scratch" "$prefix"
+fi
 report=$(cd "$scratch" && env -u WAVE1D "$prefix/bin/wave1d-convergence" small.in) ||
     echo "  wave1d-convergence failed"
 check "wave1d-convergence runs the installed program by default" \

@@ -12,10 +12,11 @@ import subprocess
 import sys
 import tempfile
 
-TOOLS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools")
-sys.path.insert(0, TOOLS)
-from wave1d_profiles import parse_number  # noqa: E402
-from profiles_reader_test import written  # noqa: E402
+HERE = os.path.dirname(os.path.abspath(__file__))
+TOOLS = os.path.join(HERE, "..", "..", "tools")
+sys.path[:0] = [os.path.join(HERE, "..", "..", "python"), os.path.join(HERE, "..", "support")]
+from wave1d.profiles import parse_number  # noqa: E402
+from profile_text import written  # noqa: E402
 
 RUNS = {  # the options and the twelve values of each run
     "pulse": "--norms -10 10 400 0.5 800 2 1 1 0 40 0 0",

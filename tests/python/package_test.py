@@ -1,0 +1,135 @@
+"""The package wave1d: run() and read_run() against the files of real runs, the profile and
+norms readers on every number form, refusals before a run, failures, and pip install."""
+
+import importlib.util
+import math
+import os
+import shutil
+import subprocess
+import sys
+
+import numpy
+import pytest
+
+import wave1d
+from profile_text import written
+from wave1d_testing import CHECKOUT, PROGRAM, SMALL, direct_run, input_file
+
+
+@pytest.fixture(autouse=True)
+def program(monkeypatch):
+    monkeypatch.setenv("WAVE1D", PROGRAM)
+
+
+def test_run_returns_what_the_program_wrote(tmp_path):
+    numbers = {name: (int(text) if name in wave1d.inputs.INTEGER_NAMES else float(text))
+               for name, text in SMALL.items()}
+    run = wave1d.run(folder=tmp_path / "run", norms=True, **numbers)
+    direct = direct_run(tmp_path / "direct", input_file(tmp_path / "in"))
+    for name in ("phi.xl", "norms.tsv"):
+        assert (tmp_path / "run" / name).read_bytes() == direct[name]
+    blocks = wave1d.read_xl(tmp_path / "run" / "phi.xl")
+    assert list(run.times) == [time for time, _, _ in blocks] == [0, 1.25, 2.5, 3.75, 5]
+    assert isinstance(run.x, numpy.ndarray) and list(run.x) == list(blocks[0][1])
+    assert run.phi.shape == (5, 21) and list(run.phi[-1]) == list(blocks[-1][2])
+    table = numpy.loadtxt(tmp_path / "run" / "norms.tsv")
+    assert list(run.norms) == ["time", "max_abs_phi", "l2_phi", "l2_psi", "l2_pi", "energy",
+                               "l2_constraint", "max_abs_constraint"]
+    assert numpy.array_equal(numpy.column_stack(list(run.norms.values())), table)
+    assert run.inputs == numbers
+
+
+def test_a_base_and_changes_in_a_folder_run_before(tmp_path):
+    base = input_file(tmp_path / "base.in", courant="1.0d0", every_1D=-20)
+    wave1d.run(folder=tmp_path, norms=True, base=base)
+    run = wave1d.run(folder=tmp_path, base=base, courant=0.25, nt="80")
+    assert run.inputs["courant"] == 0.25 and run.inputs["every_1D"] == -20
+    assert run.times[-1] == 5 and run.norms == {}  # the earlier run's norms are gone
+
+
+@pytest.mark.parametrize("changes, message", [
+    (dict(nx=100.0), "nx: 100.0 is not an integer"),
+    (dict(nx="1e3"), 'nx: "1e3" is not an integer from -2147483648 to 2147483647'),
+    (dict(nt=2**31), 'nt: "2147483648" is not an integer'),
+    (dict(courant="1e999"), 'courant: "1e999" is not a real number within the range'),
+    (dict(width=math.nan), "width: \"nan\" is not a real number"),
+    (dict(speed=1), '"speed" is not one of the twelve values'),
+    (dict(base=None), "no value for xmin, xmax, nx, courant, nt"),
+])
+def test_values_the_program_cannot_read_are_refused_before_a_run(tmp_path, changes, message):
+    changes.setdefault("base", input_file(tmp_path / "base.in"))
+    with pytest.raises(wave1d.InputError, match=message.replace("(", r"\(")):
+        wave1d.run(folder=tmp_path / "run", **changes)
+    assert not (tmp_path / "run").exists()
+
+
+def test_failures_and_warnings_of_the_program_reach_the_caller(tmp_path):
+    with pytest.raises(wave1d.RunFailed, match="exit status 2") as failure:
+        wave1d.run(folder=tmp_path, base=input_file(tmp_path / "in", nx=2147483647))
+    assert failure.value.status == 2 and "Integer overflow" in failure.value.stderr
+    with pytest.warns(wave1d.RunWarning, match="Courant factor 2.5"):
+        wave1d.run(folder=tmp_path, base=input_file(tmp_path / "in", courant=2.5))
+    os.environ["WAVE1D"] = str(tmp_path / "none")
+    with pytest.raises(FileNotFoundError, match="none is not an executable file"):
+        wave1d.run(base=input_file(tmp_path / "in"))
+
+
+def test_every_number_form_of_a_blown_up_run_is_read(tmp_path):
+    example = os.path.join(CHECKOUT, "examples", "unstable_courant.in")
+    with pytest.warns(wave1d.RunWarning, match="phi is not finite at time 418"):
+        run = wave1d.run(folder=tmp_path, base=example, norms=True)
+    lines = [line.split() for line in (tmp_path / "phi.xl").read_text().splitlines() if line]
+    read = []
+    for time, phi in zip(run.times, run.phi):
+        read.append(["#Time", "=", written(time, 7)])
+        read += [[written(a, 9), written(b, 9)] for a, b in zip(run.x, phi)]
+    assert read == lines and run.phi.max() == 6.75207537e295 and not run.phi[-1].any()
+    xtl = wave1d.read_xtl(tmp_path / "phi.xtl")
+    assert [list(phi) for _, _, phi in xtl] == [list(phi) for phi in run.phi[1:]]
+    assert math.isnan(run.norms["energy"][-1])
+
+
+@pytest.mark.parametrize("name, text, expected", [
+    ("phi.xl", "#Time =   1.000000-300\n             NaN        Infinity\n"
+               "  2.00000000E+00       -Infinity\n -1.00000000-300  1.00000000E+00\n\n\n",
+     [[1e-300, math.nan, 2.0, -1e-300, math.inf, -math.inf, 1.0]]),
+    ("phi.xl", "#Time =   0.000000E+00\n  1.0E+00  1.0E+0x\n", 'line 2: "1.0E\\+0x" is not'),
+    ("norms.tsv", "# time\tenergy\n0\tinf\n1e-300\t-inf\n2.5\tnan\n3\t0.5",
+     {"time": [0, 1e-300, 2.5], "energy": [math.inf, -math.inf, math.nan]}),
+    ("norms.tsv", "# time\tenergy\n0\t1\n2\n", "line 3: expected 2 numbers, found 1"),
+])
+def test_hand_made_files(tmp_path, name, text, expected):
+    (tmp_path / name).write_text(text)
+    read = wave1d.read_xl if name == "phi.xl" else wave1d.read_norms
+    if isinstance(expected, str):
+        with pytest.raises(ValueError, match=expected):
+            read(tmp_path / name)
+        return
+    found = read(tmp_path / name)
+    if name == "phi.xl":
+        found = [[time, *x, *phi] for time, x, phi in found]
+    else:
+        found, expected = list(found.values()), list(expected.values())
+    numpy.testing.assert_array_equal(numpy.array(found, dtype=float), expected)
+
+
+def test_pip_installs_the_package_into_a_virtual_environment(tmp_path):
+    if not all(map(importlib.util.find_spec, ("ensurepip", "pip", "setuptools"))):
+        pytest.skip("no venv, pip or setuptools (Debian: python3-venv, python3-pip, "
+                    "python3-setuptools)")
+    shutil.copytree(os.path.join(CHECKOUT, "python"), tmp_path / "python",
+                    ignore=shutil.ignore_patterns("__pycache__", "build", "*.egg-info"))
+    # The system's pip serves the environment: faster than a copy of its own.
+    subprocess.run([sys.executable, "-m", "venv", "--system-site-packages", "--without-pip",
+                    tmp_path / "venv"], check=True)
+    bin_folder = tmp_path / "venv" / "bin"
+    subprocess.run([bin_folder / "python", "-m", "pip", "install", "-q", "--no-build-isolation",
+                    "--no-index", tmp_path / "python"], check=True)
+    script = ("import wave1d, sys; run = wave1d.run(base=sys.argv[1], norms=True); "
+              "print(wave1d.__file__, run.norms['energy'][0])")
+    shown = subprocess.run([bin_folder / "python", "-c", script, input_file(tmp_path / "in")],
+                           cwd=tmp_path, capture_output=True, text=True, check=True).stdout
+    assert shown.startswith(str(tmp_path / "venv" / "lib")) and "0.6266" in shown
+    usage = subprocess.run([bin_folder / "wave1d-scan", "--help"], capture_output=True,
+                           text=True, check=True).stdout
+    assert usage.startswith("Runs wave1d") and "  wave1d-scan [-o DIR]" in usage

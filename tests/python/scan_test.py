@@ -1,0 +1,111 @@
+"""tools/scan through the real GNU parallel: every run folder holds the bytes of a direct run
+with the same values, the summary holds the last norms of each run, a stopped scan and a scan
+with a failing run are completed by running them again, and a bad scan runs nothing."""
+
+import glob
+import os
+import shutil
+import signal
+import subprocess
+import sys
+import time
+
+import numpy
+import pytest
+
+from wave1d_testing import PROGRAM, TOOLS, direct_run, input_file, outputs, tool
+
+if shutil.which("parallel") is None:
+    pytest.skip("GNU parallel is not installed (Debian: parallel)", allow_module_level=True)
+
+
+def check_like_direct_runs(tmp_path, scan, base_changes, runs):
+    """Each run folder of the scan, named by its values, holds the bytes of a direct run of
+    SMALL with base_changes and those values; the summary row of each, its last norms."""
+    summary = numpy.genfromtxt(scan / "summary.tsv", names=True, dtype=None, encoding="utf-8",
+                               delimiter="\t")
+    assert len(summary) == len(runs)
+    for row, values in zip(summary, runs):
+        name = ",".join(f"{n}={v}" for n, v in values.items())
+        direct = direct_run(tmp_path / "direct" / name, input_file(
+            tmp_path / (name + ".in"), **dict(base_changes, **values)))
+        assert outputs(scan / name) == direct, name
+        last = numpy.loadtxt(scan / name / "norms.tsv")[-1]
+        assert row["folder"] == name and row["exit_status"] == 0 and row["seconds"] > 0
+        assert [row["final_time"], row["final_max_abs_phi"], row["final_energy"],
+                row["final_l2_constraint"]] == [last[0], last[1], last[5], last[6]]
+
+
+def test_a_scan_gives_the_bytes_of_direct_runs_and_a_summary(tmp_path):
+    base = input_file(tmp_path / "base.in", nx=120, every_1D=20)
+    done = tool("scan", "-o", tmp_path / "scan", "-j", "2", base, "courant=0.25,0.5,1.0d0",
+                "shifttype=0,1")
+    assert done.returncode == 0, done.stderr
+    assert "6 of 6 runs ended with status 0" in done.stderr
+    runs = [dict(courant=c, shifttype=s) for c in ("0.25", "0.5", "1.0d0") for s in "01"]
+    check_like_direct_runs(tmp_path, tmp_path / "scan", dict(nx=120, every_1D=20), runs)
+    with open(tmp_path / "scan" / "summary.png", "rb") as picture:
+        assert picture.read(8) == b"\x89PNG\r\n\x1a\n"
+    folders = glob.glob(str(tmp_path / "scan" / "*"))  # as the shell's DIR/* names them
+    if os.path.exists("/usr/share/javascript/dygraphs/dygraph.min.js"):
+        view = tool("view", "-o", tmp_path / "view.html", *folders)
+        assert view.returncode == 0, view.stderr
+        assert "courant=1.0d0,shifttype=1 " in (tmp_path / "view.html").read_text()
+
+
+def test_a_stopped_scan_is_completed_by_running_it_again(tmp_path):
+    base = input_file(tmp_path / "base.in", nx=4000, nt=6000, every_1D=1000)
+    command = [sys.executable, os.path.join(TOOLS, "scan"), "-o", tmp_path / "scan", "-j", "1",
+               base, "center=-1,-0.5,0,0.5,1"]
+    scan = subprocess.Popen(command, env=dict(os.environ, WAVE1D=PROGRAM),
+                            stderr=subprocess.PIPE, text=True)
+    ended = []
+    while len(ended) < 2 and scan.poll() is None:
+        time.sleep(0.02)
+        ended = sorted((tmp_path / "scan").glob("*/ended.tsv"))
+    scan.send_signal(signal.SIGTERM)
+    assert scan.wait(timeout=60) == 128 + signal.SIGTERM, scan.stderr.read()
+    kept = {path: path.stat().st_mtime_ns for path in ended}
+    again = subprocess.run(command, env=dict(os.environ, WAVE1D=PROGRAM), capture_output=True,
+                           text=True)
+    assert again.returncode == 0, again.stderr
+    assert f"{len(kept)} ended with status 0 before, {5 - len(kept)} to run" in again.stderr
+    assert {path: path.stat().st_mtime_ns for path in kept} == kept
+    check_like_direct_runs(tmp_path, tmp_path / "scan", dict(nx=4000, nt=6000, every_1D=1000),
+                           [dict(center=c) for c in ("-1", "-0.5", "0", "0.5", "1")])
+
+
+def test_a_failing_run_stops_no_other_and_is_the_one_run_again(tmp_path):
+    base = input_file(tmp_path / "base.in")
+    for attempt in range(2):
+        done = tool("scan", "-o", tmp_path / "scan", base, "nx=80,2147483647,40")
+        assert done.returncode == 1
+        assert "nx=2147483647: exit status 2: Integer overflow" in done.stderr
+        assert f"{2 * attempt} ended with status 0 before, {3 - 2 * attempt} to run" in done.stderr
+        statuses = [line.split("\t")[2] for line in
+                    (tmp_path / "scan" / "summary.tsv").read_text().splitlines()[1:]]
+        assert statuses == ["0", "2", "0"]
+
+
+@pytest.mark.parametrize("arguments, message", [
+    (["BASE", "speed=1,2"], '"speed" is not one of the twelve values'),
+    (["BASE", "courant="], "courant= lists no value"),
+    (["BASE", "courant=0.5,,1"], "courant=0.5,,1: an empty value"),
+    (["BASE", "nx=80,1.5"], 'nx=80,1.5: nx: "1.5" is not an integer from -2147483648 to 2147483647'),
+    (["BASE", "nt=2147483648"], 'nt: "2147483648" is not an integer'),
+    (["BASE", "courant=1e999"], 'courant: "1e999" is not a real number within the range of a double'),
+    (["BASE", "courant=1,1.0"], "courant=1,1.0: 1.0 is 1 again"),
+    (["BASE", "nx=80", "nx=40"], "nx is given twice"),
+    (["BASE"], "no values to scan"),
+    (["SHORT", "nx=80"], "short.in holds only 11 of the twelve values; shifttype is missing"),
+    (["-j", "0", "BASE", "nx=80"], '-j takes a number of runs at once of 1 or more, not "0"'),
+    (["--no-wait", "BASE", "nx=80"], "--no-wait and --sbatch go with --slurm"),
+    (["--plot", "energy", "BASE", "nx=80"], "--plot takes one of exit_status, final_time"),
+])
+def test_a_bad_scan_runs_nothing(tmp_path, arguments, message):
+    files = dict(BASE=input_file(tmp_path / "base.in"), SHORT=input_file(tmp_path / "short.in"))
+    with open(files["SHORT"], "r+") as file:
+        file.truncate(len(file.read()) - 2)  # no shifttype
+    done = tool("scan", "-o", tmp_path / "scan", *[files.get(a, a) for a in arguments])
+    assert done.returncode == 2 and message in done.stderr, done.stderr
+    assert not (tmp_path / "scan").exists()

@@ -1,0 +1,36 @@
+"""tools/scan --slurm on a real single-node Slurm cluster started on this host for the test:
+submitted without waiting, gathered by the same command, each run the bytes of a direct run.
+Skipped, with the reason, where the cluster cannot start."""
+
+import subprocess
+
+import pytest
+
+from scan_test import check_like_direct_runs
+from slurm_cluster import ClusterUnavailable, slurm_cluster
+from wave1d_testing import PROGRAM, input_file, tool
+
+
+@pytest.fixture(scope="module")
+def cluster():
+    try:
+        with slurm_cluster() as environment:
+            yield dict(environment, WAVE1D=PROGRAM)
+    except ClusterUnavailable as reason:
+        pytest.skip(f"no Slurm cluster: {reason}")
+
+
+def test_a_job_array_submitted_then_gathered(tmp_path, cluster):
+    base = input_file(tmp_path / "base.in")
+    arguments = ["--slurm", "-o", tmp_path / "scan", "--sbatch=--job-name=wave1d-test --time=5",
+                 base, "courant=0.25,0.5", "nx=40,80"]
+    submitted = tool("scan", "--no-wait", *arguments, env=cluster)
+    assert submitted.returncode == 0 and "an array of 4 runs" in submitted.stderr
+    job = submitted.stderr.split("submitted Slurm job ")[1].split(":")[0]
+    name = subprocess.run(["squeue", "-h", "-t", "all", "-j", job, "-o", "%j %l"], env=cluster,
+                          capture_output=True, text=True).stdout.split("\n")[0]
+    assert name == "wave1d-test 5:00"
+    gathered = tool("scan", *arguments, env=cluster)
+    assert gathered.returncode == 0 and f"Slurm job {job} of this scan" in gathered.stderr
+    check_like_direct_runs(tmp_path, tmp_path / "scan", {},
+                           [dict(courant=c, nx=n) for c in ("0.25", "0.5") for n in ("40", "80")])

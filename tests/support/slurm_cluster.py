@@ -1,0 +1,115 @@
+"""A Slurm cluster of this host alone, started for a test and stopped after it: munged,
+slurmctld and slurmd of Debian's packages, each a child process in the foreground, with every
+file (key, sockets, spool, state, logs) in a scratch folder and ports of their own, so that
+nothing of a Slurm or MUNGE already on the host is touched.
+
+    with slurm_cluster() as environment:   # SLURM_CONF and the rest, for sbatch and squeue
+        subprocess.run(["sbatch", ...], env=environment)
+
+Raises ClusterUnavailable, with the reason, when the cluster cannot start here.
+"""
+
+import contextlib
+import os
+import shutil
+import socket
+import subprocess
+import tempfile
+import time
+
+
+class ClusterUnavailable(Exception):
+    pass
+
+
+def _free_port():
+    with socket.socket() as probe:
+        probe.bind(("", 0))
+        return probe.getsockname()[1]
+
+
+@contextlib.contextmanager
+def slurm_cluster():
+    if os.geteuid() != 0:
+        raise ClusterUnavailable("the daemons need root")
+    missing = [p for p in ("munged", "slurmctld", "slurmd", "sbatch", "squeue")
+               if shutil.which(p) is None]
+    if missing:
+        raise ClusterUnavailable("not installed: " + ", ".join(missing) +
+                                 " (Debian: munge slurmctld slurmd slurm-client)")
+    with tempfile.TemporaryDirectory(prefix="wave1d-slurm-") as home:
+        def path(name):
+            return os.path.join(home, name)
+
+        os.chmod(home, 0o700)
+        with open(path("munge.key"), "wb") as key:
+            key.write(os.urandom(1024))
+        os.chmod(path("munge.key"), 0o400)
+        for folder in ("state", "spool"):
+            os.mkdir(path(folder))
+        node = subprocess.run(["slurmd", "-C"], capture_output=True, text=True).stdout
+        node = node.splitlines()[0] if node.startswith("NodeName=") else ""
+        if not node:
+            raise ClusterUnavailable("slurmd -C does not describe this host")
+        with open(path("slurm.conf"), "w") as conf:
+            conf.write(f"""ClusterName=wave1dtest
+SlurmctldHost={socket.gethostname().split(".")[0]}
+SlurmUser=root
+SlurmdUser=root
+AuthType=auth/munge
+AuthInfo=socket={path("munge.socket")}
+CredType=cred/munge
+SlurmctldPort={_free_port()}
+SlurmdPort={_free_port()}
+StateSaveLocation={path("state")}
+SlurmdSpoolDir={path("spool")}
+SlurmctldPidFile={path("slurmctld.pid")}
+SlurmdPidFile={path("slurmd.pid")}
+SlurmctldLogFile={path("slurmctld.log")}
+SlurmdLogFile={path("slurmd.log")}
+ProctrackType=proctrack/linuxproc
+TaskPlugin=task/none
+JobAcctGatherType=jobacct_gather/none
+AccountingStorageType=accounting_storage/none
+SelectType=select/cons_tres
+SelectTypeParameters=CR_Core
+ReturnToService=2
+MpiDefault=none
+{node} State=UNKNOWN
+PartitionName=test Nodes=ALL Default=YES MaxTime=INFINITE State=UP
+""")
+        environment = dict(os.environ, SLURM_CONF=path("slurm.conf"))
+        daemons = []
+        try:
+            for command in (["munged", "-F", "--force", "--socket=" + path("munge.socket"),
+                             "--key-file=" + path("munge.key"), "--log-file=" + path("munged.log"),
+                             "--pid-file=" + path("munged.pid"),
+                             "--seed-file=" + path("munged.seed")],
+                            ["slurmctld", "-D", "-i"], ["slurmd", "-D"]):
+                daemons.append(subprocess.Popen(command, env=environment, cwd=home,
+                                                stdin=subprocess.DEVNULL,
+                                                stdout=subprocess.DEVNULL,
+                                                stderr=open(path(command[0] + ".err"), "w")))
+                time.sleep(0.5)
+            deadline = time.monotonic() + 30
+            while True:
+                state = subprocess.run(["sinfo", "-h", "-o", "%T"], env=environment,
+                                       capture_output=True, text=True).stdout.strip()
+                if state in ("idle", "mixed", "allocated"):
+                    break
+                ended = [d.args[0] for d in daemons if d.poll() is not None]
+                if ended or time.monotonic() > deadline:
+                    logs = "".join(open(path(n)).read()[-600:] for n in os.listdir(home)
+                                   if n.endswith((".log", ".err")))
+                    raise ClusterUnavailable(f"the cluster did not start ({', '.join(ended)} "
+                                             f"ended; node state {state!r}):\n{logs}")
+                time.sleep(0.3)
+            yield environment
+        finally:
+            for daemon in reversed(daemons):
+                daemon.terminate()
+                try:
+                    daemon.wait(timeout=20)
+                except subprocess.TimeoutExpired:
+                    daemon.kill()
+                    daemon.wait()
