@@ -358,7 +358,8 @@ def draw_summary(scan, header, rows, quantity, prog):
 class Options:
     def __init__(self):
         self.folder, self.jobs, self.sshloginfile, self.slurm = "scan", None, None, False
-        self.no_wait, self.sbatch, self.program, self.quantity = False, [], None, QUANTITIES[1]
+        self.no_wait, self.sbatch, self.program = False, [], None
+        self.quantity = "final_max_abs_phi"
         self.words = []
 
 

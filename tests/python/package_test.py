@@ -133,3 +133,19 @@ def test_pip_installs_the_package_into_a_virtual_environment(tmp_path):
     usage = subprocess.run([bin_folder / "wave1d-scan", "--help"], capture_output=True,
                            text=True, check=True).stdout
     assert usage.startswith("Runs wave1d") and "  wave1d-scan [-o DIR]" in usage
+
+
+def test_the_scan_and_the_notebook_of_the_tools_page_work_as_written(tmp_path):
+    with open(os.path.join(CHECKOUT, "docs", "tools.md")) as page:
+        text = page.read()
+    scan = text.split("### On this machine\n\n```sh\n")[1].split("```")[0]
+    notebook = text.split("A notebook's cells")[1].split("```python\n")[1].split("```")[0]
+    for folder in ("examples", "python", "tools"):
+        os.symlink(os.path.join(CHECKOUT, folder), tmp_path / folder)
+    os.mkdir(tmp_path / "out")
+    subprocess.run(["bash", "-c", scan], cwd=tmp_path, check=True)
+    shown = subprocess.run([sys.executable, "-c", notebook], cwd=tmp_path, check=True,
+                           capture_output=True, text=True, env=dict(os.environ, MPLBACKEND="Agg"))
+    assert shown.stdout.split("\n")[-3:] == ["1.4 0 1.1673499658429194e+52", "2.0 0 nan", ""]
+    with open(tmp_path / "out" / "pulse.png", "rb") as picture:
+        assert picture.read(8) == b"\x89PNG\r\n\x1a\n"
