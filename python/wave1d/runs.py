@@ -6,11 +6,16 @@ import shutil
 import subprocess
 import tempfile
 import warnings
+from typing import TYPE_CHECKING
 
 from .inputs import NAMES, InputError, input_text, read_input, value_of, value_text
 from .profiles import read_xl
 
-__all__ = ["Run", "RunFailed", "RunWarning", "find_program", "read_norms", "read_run", "run"]
+if TYPE_CHECKING:
+    import numpy  # imported where a run is read, so that the package starts without it
+
+__all__ = ["Run", "RunFailed", "RunWarning", "find_program", "read_norms", "read_run",
+           "remove_stale", "run"]
 
 # The files of a run folder: the program's outputs, and what run() and the scans add to them.
 INPUT_FILE = "input"
@@ -68,6 +73,14 @@ def find_program(program=None, beside=None):
     return os.path.abspath(found)
 
 
+def remove_stale(path):
+    """Removes a file left by an earlier run, if there is one."""
+    try:
+        os.unlink(path)
+    except FileNotFoundError:
+        pass
+
+
 def input_texts(values, base=None):
     """The twelve value texts of a run: those of the input file base, if given, changed by
     values (name: number or text); InputError when one is missing or cannot be read."""
@@ -99,10 +112,7 @@ def run(folder=None, program=None, norms=False, base=None, **values):
         file.write(input_text(texts))
     if not norms:
         # Norms left by an earlier run in this folder would be read as this run's.
-        try:
-            os.unlink(os.path.join(folder, NORMS_FILE))
-        except FileNotFoundError:
-            pass
+        remove_stale(os.path.join(folder, NORMS_FILE))
     command = [program] + (["--norms"] if norms else []) + [INPUT_FILE]
     with open(os.path.join(folder, CONSOLE_FILE), "wb") as console, \
             open(os.path.join(folder, ERRORS_FILE), "wb") as errors:

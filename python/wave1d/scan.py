@@ -43,7 +43,7 @@ import sys
 import time
 
 from .inputs import NAMES, InputError, input_text, read_input, value_of, value_text
-from .runs import ERRORS_FILE, INPUT_FILE, NORMS_FILE, find_program
+from .runs import ERRORS_FILE, INPUT_FILE, NORMS_FILE, find_program, remove_stale
 
 ENDED_FILE = "ended.tsv"
 # The scan's own files, beside the run folders: the script of one run, the lists of runs
@@ -128,17 +128,11 @@ class Scan:
         """Writes the input file of each run anew, and forgets how it ended before and the
         summary made of it."""
         for stale in (SUMMARY_FILE, PICTURE_FILE):
-            try:
-                os.unlink(self.path(stale))
-            except FileNotFoundError:
-                pass
+            remove_stale(self.path(stale))
         for name, _, text in runs:
             os.makedirs(self.path(name), exist_ok=True)
             for stale in (ENDED_FILE, NORMS_FILE):
-                try:
-                    os.unlink(self.path(name, stale))
-                except FileNotFoundError:
-                    pass
+                remove_stale(self.path(name, stale))
             with open(self.path(name, INPUT_FILE), "w", encoding="utf-8") as file:
                 file.write(text)
 
