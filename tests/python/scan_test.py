@@ -77,8 +77,9 @@ def test_a_stopped_scan_is_completed_by_running_it_again(tmp_path):
 
 def test_a_failing_run_stops_no_other_and_is_the_one_run_again(tmp_path):
     base = input_file(tmp_path / "base.in")
-    for attempt in range(2):
-        done = tool("scan", "-o", tmp_path / "scan", base, "nx=80,2147483647,40")
+    (tmp_path / "machines").write_text("2/:\n")  # this machine, by GNU parallel's remote way
+    for attempt, machines in enumerate([["--sshloginfile", tmp_path / "machines"], []]):
+        done = tool("scan", "-o", tmp_path / "scan", *machines, base, "nx=80,2147483647,40")
         assert done.returncode == 1
         assert "nx=2147483647: exit status 2: Integer overflow" in done.stderr
         assert f"{2 * attempt} ended with status 0 before, {3 - 2 * attempt} to run" in done.stderr
