@@ -65,7 +65,9 @@ def test_a_stopped_scan_is_completed_by_running_it_again(tmp_path):
         ended = sorted((tmp_path / "scan").glob("*/ended.tsv"))
     scan.send_signal(signal.SIGTERM)
     assert scan.wait(timeout=60) == 128 + signal.SIGTERM, scan.stderr.read()
-    kept = {path: path.stat().st_mtime_ns for path in ended}
+    kept = {path: path.stat().st_mtime_ns for path in (tmp_path / "scan").glob("*/ended.tsv")
+            if path.read_text().split()[2] == "0"}
+    assert 2 <= len(kept) < 5
     again = subprocess.run(command, env=dict(os.environ, WAVE1D=PROGRAM), capture_output=True,
                            text=True)
     assert again.returncode == 0, again.stderr
