@@ -199,7 +199,8 @@ std::array<double, 8> plain_norms(double time, const FieldSet& f, int nx, double
 
 // norms.tsv holds a row for every table row, each number the double the test takes from the
 // fields it evolves itself, read back exactly: on outgoing, periodic and no boundaries, with a
-// lapse and shift, and through a blow-up to inf and nan.
+// lapse and shift, through a blow-up to inf and nan, on grids with no interior or no point, and
+// with a NaN only at the centre of phi (width 0), before values that are not NaN.
 TEST(Program, NormsFileHoldsTheNormsOfTheFullFieldsAtEveryOutputTime) {
     const std::vector<std::pair<std::string_view, std::string>> runs[] = {
         {},
@@ -209,6 +210,9 @@ TEST(Program, NormsFileHoldsTheNormsOfTheFullFieldsAtEveryOutputTime) {
          {"lapsetype", "1"},
          {"shifttype", "4"}},
         {{"boundtype", "0"}, {"nx", "16"}, {"courant", "3"}, {"nt", "520"}, {"every_1D", "40"}},
+        {{"nx", "1"}, {"boundtype", "0"}},
+        {{"nx", "-1"}, {"boundtype", "0"}},
+        {{"width", "0"}, {"nt", "0"}},
     };
     for (const auto& changes : runs) {
         const std::string in = input_with(changes);
