@@ -109,9 +109,12 @@ int received_interrupt() {
     return first_interrupt.load(std::memory_order_relaxed);
 }
 
-void stop_interrupted(int signal, double time, std::int32_t steps, double output_time) {
-    throw run_failure{128 + signal, "wave1d: interrupted at time " + time_text(time) + " after " +
-                                        std::to_string(steps) + (steps == 1 ? " step" : " steps") +
-                                        "; phi.xl and phi.xtl hold the output steps up to time " +
-                                        time_text(output_time)};
+void stop_interrupted(int signal, double time, std::int32_t steps, double output_time,
+                      bool with_norms) {
+    throw run_failure{
+        128 + signal,
+        "wave1d: interrupted at time " + time_text(time) + " after " + std::to_string(steps) +
+            (steps == 1 ? " step" : " steps") +
+            (with_norms ? "; phi.xl, phi.xtl and norms.tsv" : "; phi.xl and phi.xtl") +
+            " hold the output steps up to time " + time_text(output_time)};
 }

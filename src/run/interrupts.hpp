@@ -39,6 +39,8 @@ void record_interrupts(interrupt_guard& guard);
 int received_interrupt();
 
 // Throws run_failure with status 128 + signal and the line "wave1d: interrupted at time T after
-// N steps; phi.xl and phi.xtl hold the output steps up to time T0", the times written as in the
-// time lines of phi.xl. Called once the output up to output_time has been written out.
-[[noreturn]] void stop_interrupted(int signal, double time, std::int32_t steps, double output_time);
+// N steps; phi.xl and phi.xtl hold the output steps up to time T0" (with_norms: "phi.xl, phi.xtl
+// and norms.tsv hold"), the times written as in the time lines of phi.xl. Called once the output
+// up to output_time has been written out.
+[[noreturn]] void stop_interrupted(int signal, double time, std::int32_t steps, double output_time,
+                                   bool with_norms = false);

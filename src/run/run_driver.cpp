@@ -110,7 +110,7 @@ void run_wave1d(std::istream& in, std::FILE* out, std::FILE* err, bool with_norm
             if (step == params.nt) break;
             if (const int signal = received_interrupt()) {
                 write_out(files, norms, out);
-                stop_interrupted(signal, time, step, output_time);
+                stop_interrupted(signal, time, step, output_time, norms.has_value());
             }
         }
     }

@@ -84,11 +84,13 @@ std::string last_block_time(const fs::path& dir) {
     return xl.substr(start, xl.find('\n', at) - start);
 }
 
-// The one line an interrupted run leaves on standard error, with the count of steps taken.
-void expect_interrupt_message(const run_result& r, const fs::path& dir, long* steps) {
+// The one line an interrupted run leaves on standard error, with the count of steps taken; files
+// names the files that hold the whole output steps.
+void expect_interrupt_message(const run_result& r, const fs::path& dir, long* steps,
+                              const std::string& files = "phi.xl and phi.xtl") {
     const std::string head = "wave1d: interrupted at time ";
     const std::string tail =
-        "; phi.xl and phi.xtl hold the output steps up to time " + last_block_time(dir) + "\n";
+        "; " + files + " hold the output steps up to time " + last_block_time(dir) + "\n";
     ASSERT_EQ(r.err.rfind(head, 0), 0u) << r.err;
     ASSERT_GT(r.err.size(), tail.size());
     EXPECT_EQ(r.err.substr(r.err.size() - tail.size()), tail) << r.err;
@@ -127,7 +129,7 @@ TEST(Interrupts, RunStoppedAfterSomeOutputStepsKeepsThemWholeInFilesAndTable) {
     const run_result r = run_program(dir.path, endless_run(intervals, 25000), watched);
     EXPECT_EQ(r.exit_status, 130);
     long steps = 0;
-    expect_interrupt_message(r, dir.path, &steps);
+    expect_interrupt_message(r, dir.path, &steps, "phi.xl, phi.xtl and norms.tsv");
     const int blocks = blocks_in(dir.path / "phi.xl");
     EXPECT_GE(blocks, blocks_seen);
     EXPECT_EQ(steps / 25000, blocks - 1) << "the run stops at the step it was on";
