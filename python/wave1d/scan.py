@@ -136,11 +136,16 @@ class Scan:
             with open(self.path(name, INPUT_FILE), "w", encoding="utf-8") as file:
                 file.write(text)
 
-    def write_list(self, file_name, runs):
+    def write_file(self, file_name, text):
+        """Writes a file of the scan's own, under another name first and then renamed."""
         path = self.path(SCAN_FOLDER, file_name)
-        with open(path, "w", encoding="utf-8") as file:
-            file.writelines(self.path(name) + "\n" for name, _, _ in runs)
+        with open(path + ".part", "w", encoding="utf-8") as file:
+            file.write(text)
+        os.replace(path + ".part", path)
         return path
+
+    def write_list(self, file_name, runs):
+        return self.write_file(file_name, "".join(self.path(name) + "\n" for name, _, _ in runs))
 
 
 def run_script(program, threads):
@@ -234,9 +239,7 @@ def run_on_slurm(scan, pending, options, prog, stop):
         say(prog, f"Slurm job {job} of this scan was submitted before")
     elif pending:
         scan.prepare(pending)
-        script = scan.path(SCAN_FOLDER, "slurm-array.sh")
-        with open(script, "w", encoding="utf-8") as file:
-            file.write(f"""#!/bin/sh
+        script = scan.write_file("slurm-array.sh", f"""#!/bin/sh
 # One task of a wave1d scan's job array: the run on line SLURM_ARRAY_TASK_ID of the list.
 folder=$(sed -n "${{SLURM_ARRAY_TASK_ID}}p" {shlex.quote(scan.write_list("slurm-runs", pending))})
 exec sh {shlex.quote(scan.path(SCAN_FOLDER, "run"))} "$folder"
@@ -304,10 +307,9 @@ def summary_rows(scan):
 
 
 def write_summary(scan, header, rows):
-    part = scan.path(SCAN_FOLDER, SUMMARY_FILE + ".part")
-    with open(part, "w", encoding="utf-8") as file:
-        file.writelines("\t".join(row) + "\n" for row in [header] + rows)
-    os.replace(part, scan.path(SUMMARY_FILE))
+    written = scan.write_file(SUMMARY_FILE, "".join("\t".join(row) + "\n"
+                                                    for row in [header] + rows))
+    os.replace(written, scan.path(SUMMARY_FILE))
 
 
 def draw_summary(scan, header, rows, quantity, prog):
@@ -440,11 +442,11 @@ def main(argv=None, prog=None, beside=None):
 
     with lock, Forwarded() as stop:
         pending = [run for run in scan.runs if (scan.ended(run) or (1,))[0] != 0]
-        threads = os.environ.get("OMP_NUM_THREADS") or (
+        threads = os.environ.get("OMP_NUM_THREADS")
+        threads = shlex.quote(threads) if threads else (
             "${SLURM_CPUS_PER_TASK:-1}" if options.slurm else "1")
-        with open(scan.path(SCAN_FOLDER, "run"), "w", encoding="utf-8") as file:
-            file.write(run_script(program, threads if threads.startswith("$")
-                                  else shlex.quote(threads)))
+        # Replaced whole: tasks of an earlier Slurm array may be starting it right now.
+        scan.write_file("run", run_script(program, threads))
         done = len(scan.runs) - len(pending)
         say(prog, f"{len(scan.runs)} runs in {scan.folder}: {done} ended with status 0 before, "
                   f"{len(pending)} to run")
