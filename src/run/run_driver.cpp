@@ -55,13 +55,16 @@ void run_wave1d(std::istream& in, std::FILE* out, std::FILE* err, bool with_norm
     RunParameters params = read_parameters(in, out, err);
     FieldSet fields = create_grid(params);
     print_grid_summary(params, out);
-    step_plan plan = plan_steps(params, forced, available_threads(), threads_fixed());
+    const int threads = available_threads();
+    const bool fixed = threads_fixed();
+    step_plan plan =
+        plan_steps(params, forced, threads, fixed, threads > 1 && !fixed && processor_free());
     // Every thread of the run starts here, before any file is opened, or the run takes one.
     if (const int error = start_threads(most_work_threads(plan))) {
         std::fprintf(err,
                      "wave1d: warning: %d threads cannot start (%s); the run goes on one thread\n",
                      most_work_threads(plan), std::strerror(error));
-        plan = plan_steps(params, forced, 1, threads_fixed());
+        plan = plan_steps(params, forced, 1, fixed, false);
     }
     set_initial_data(params, fields, work_threads(plan));
     print_table_header(out);

@@ -4,6 +4,7 @@
 
 #include "common/clock.hpp"
 #include "grid/grid.hpp"
+#include "sweep/threads.hpp"
 
 namespace {
 
@@ -14,8 +15,9 @@ namespace {
 // kernel is measured.
 
 // 1. A grid below this many points is never split: its step takes microseconds, less than the
-// threads need to meet. The first step is split whenever the grid may be; after that the
-// set-up and every profile take the threads of the steps as they are made at that moment.
+// threads need to meet. The first step, and the set-up before it, are split when a processor
+// looks free as the run starts (processor_free, threads.hpp); after that the set-up and every
+// profile take the threads of the steps as they are made at that moment.
 constexpr std::int64_t min_split_points = 4096;
 
 // 2. Every step is timed, one clock reading at each start. A kernel is measured on ranges of
@@ -50,10 +52,13 @@ constexpr double untried_factor = 3.0;
 // 5. A try of the threading not taken lasts try_steps timed steps, and each way is judged by the
 // least of its last three steps that measured no kernel, so that a step that waits for the
 // machine decides nothing. The split is taken, or kept, when it is faster than one thread by a
-// tenth. The first try of a split waits until the rest of the run takes first_try_budget_ns. The
-// first split step after one-thread steps wakes the threads and is not judged.
+// tenth. The first try of a split waits until the rest of the run takes first_try_budget_ns. A
+// split is only tried at a step that starts while a processor looks free, looked for at up to
+// busy_readings steps in a row (after that the try counts as lost). The first split step after
+// one-thread steps wakes the threads and is not judged.
 constexpr int try_steps = 3;
 constexpr std::int64_t first_try_budget_ns = 20'000'000;
+constexpr int busy_readings = 8;
 
 // 6. Split steps that lose more than loss_limit_ns net against one thread, what they saved
 // counted up to loss_limit_ns, go back to one thread at once: another process has taken a
@@ -232,7 +237,7 @@ void record_threads(step_plan& plan, const step_choice& choice, std::int64_t too
 }  // namespace
 
 step_plan plan_steps(const RunParameters& params, const forced_step& forced, int threads,
-                     bool fixed_threads) {
+                     bool fixed_threads, bool free_processor) {
     step_plan plan;
     plan_config& c = plan.config;
     plan_state& s = plan.state;
@@ -254,7 +259,7 @@ step_plan plan_steps(const RunParameters& params, const forced_step& forced, int
         }
     }
     // Until measured otherwise, the widest instruction set with the divider (listed first).
-    s.split = may_split;
+    s.split = may_split && (!c.choose_threads || free_processor);
     s.last_split = s.split;
     s.steps_left = params.nt;
     s.interval = first_interval;
@@ -275,7 +280,7 @@ bool step_timed(step_plan& plan) {
     return false;
 }
 
-step_choice choose_step(step_plan& plan, std::int64_t now) {
+step_choice choose_step(step_plan& plan, std::int64_t now, bool (*processor_is_free)()) {
     const plan_config& c = plan.config;
     plan_state& s = plan.state;
     if (s.last_start_ns != 0) s.iteration_ns = (now - s.last_start_ns) / (s.untimed_steps + 1);
@@ -287,9 +292,19 @@ step_choice choose_step(step_plan& plan, std::int64_t now) {
     if (c.choose_threads) {
         // The first try of the split waits until the rest of the run can absorb what it costs.
         const bool first_try = !s.split && estimate(s.durations[1]) == 0;
-        if (s.try_steps_left == 0 && s.steps_to_try <= 0 && now >= s.earliest_try_ns &&
-            (!first_try ||
-             (s.iteration_ns > 0 && s.steps_left * s.iteration_ns >= first_try_budget_ns))) {
+        bool try_now = s.try_steps_left == 0 && s.steps_to_try <= 0 && now >= s.earliest_try_ns &&
+                       (!first_try || (s.iteration_ns > 0 &&
+                                       s.steps_left * s.iteration_ns >= first_try_budget_ns));
+        if (try_now && !s.split && !processor_is_free()) {
+            try_now = false;
+            if (++s.busy_readings >= busy_readings) {
+                s.busy_readings = 0;
+                s.interval = std::min(s.interval * 2, max_interval);
+                s.steps_to_try = s.interval;
+            }
+        }
+        if (try_now) {
+            s.busy_readings = 0;
             s.try_steps_left = try_steps;
             s.try_loss_ns = 0;
         }
@@ -363,7 +378,7 @@ void make_planned_step(FieldSet& fields, const RunParameters& params, step_plan&
         return;
     }
     const std::int64_t start = clock_ns();
-    const step_choice choice = choose_step(plan, start);
+    const step_choice choice = choose_step(plan, start, processor_free);
     sample_timing samples;
     make_step(fields, params, layout_of(plan, choice), &samples);
     const std::int64_t end = clock_ns();

@@ -64,6 +64,7 @@ struct plan_state {
     bool last_split = false;            // whether the step before was split
     int steps_in_mode = 0;              // timed steps in a row made the way of the last one
     std::int64_t warm_up_loss_ns = 0;   // what the step that woke the threads for a try lost
+    int busy_readings = 0;              // steps in a row that found no free processor
     std::int64_t split_balance_ns = 0;  // what the split steps lost against one thread, net
 };
 
@@ -73,16 +74,17 @@ struct step_plan {
 };
 
 // The plan for `threads` threads (OMP_DYNAMIC=false when fixed_threads) and the kernel forced,
-// if one is.
+// if one is; free_processor tells whether a processor looks free as the run starts.
 step_plan plan_steps(const RunParameters& params, const forced_step& forced, int threads,
-                     bool fixed_threads);
+                     bool fixed_threads, bool free_processor);
 
 // One time step, as icn_step computes it, made as the plan says; updates the plan's timings.
 void make_planned_step(FieldSet& fields, const RunParameters& params, step_plan& plan);
 
 // The decisions of make_planned_step, apart so that they can be followed with made-up times.
-// choose_step decides how the step starting at clock reading `now` runs; record_step takes what
-// that step took, and what the ranges of its first part took when it measured kernels.
+// choose_step decides how the step starting at clock reading `now` runs; processor_is_free is
+// asked only when a split is about to be tried. record_step takes what that step took, and what
+// the ranges of its first part took when it measured kernels.
 struct step_choice {
     bool split = false;    // the step is split over the threads
     bool probe = false;    // it tries the way of threading not taken
@@ -95,7 +97,7 @@ struct step_choice {
 // Whether the next step is timed (and so made through choose_step and record_step); when not,
 // it is counted as made with the chosen kernel.
 bool step_timed(step_plan& plan);
-step_choice choose_step(step_plan& plan, std::int64_t now);
+step_choice choose_step(step_plan& plan, std::int64_t now, bool (*processor_is_free)());
 void record_step(step_plan& plan, const step_choice& choice, std::int64_t took, std::int64_t end,
                  const sample_timing& samples);
 

@@ -11,6 +11,13 @@ int available_threads();
 // Whether OMP_DYNAMIC is false: the threads of a region may then not be fewer than asked for.
 bool threads_fixed();
 
+// Whether a processor looks free for a second thread, from the kernel's count of runnable
+// threads (/proc/loadavg) at any of three readings: fewer runnable threads on the machine besides
+// this one than processors besides this one's. That count covers every processor of the machine,
+// so it is only looked at when the process may run on all of them; elsewhere (taskset, a
+// container's CPU set), and when it cannot be read, a processor counts as free.
+bool processor_free();
+
 // Starts a team of `threads` threads now, in the set-up, so that no later region meets a thread
 // that cannot start: the runtime would end the process there, with output half-written. First
 // makes sure that threads-1 threads can start at all (memory for their stacks, the limits on
