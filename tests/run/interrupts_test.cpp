@@ -122,7 +122,9 @@ TEST(Interrupts, RunStoppedAfterSomeOutputStepsKeepsThemWholeInFilesAndTable) {
                        milliseconds(1500)))
             << "the console lags behind the files:\n"
             << read_file(dir.path / ".stdout");
-        EXPECT_GE(norms_rows(dir.path).size(), 3u) << "norms.tsv lags behind the console";
+        // norms.tsv is written out before the console: it holds at least the rows shown there.
+        const std::size_t rows_shown = table_row_count(read_file(dir.path / ".stdout"));
+        EXPECT_GE(norms_rows(dir.path).size(), rows_shown) << "norms.tsv lags behind the console";
         kill(child, SIGINT);
         expect_ends(child);
     };
