@@ -1,5 +1,7 @@
 #include "output/console.hpp"
 
+#include <stdio_ext.h>
+
 #include <cerrno>
 #include <cstring>
 #include <string>
@@ -9,8 +11,10 @@
 namespace {
 
 [[noreturn]] void fail_console(int error) {
-    throw run_failure{exit_output, std::string("wave1d: cannot write to standard output: ") +
-                                       std::strerror(error != 0 ? error : EIO)};
+    if (error == 0) error = EIO;
+    throw run_failure{
+        exit_output,
+        std::string("wave1d: cannot write to standard output: ") + std::strerror(error), error};
 }
 
 }  // namespace
@@ -27,4 +31,8 @@ void flush_console(std::FILE* out) {
     if (std::fflush(out) != 0 || std::ferror(out)) {
         fail_console(errno);
     }
+}
+
+void discard_console(std::FILE* out) {
+    __fpurge(out);
 }

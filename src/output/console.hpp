@@ -9,3 +9,7 @@ void write_console(std::FILE* out, std::string_view text);
 
 // Flushes the console stream; throws run_failure with exit_output when that fails.
 void flush_console(std::FILE* out);
+
+// Drops what the console stream holds unwritten, so that ending the process never waits on a
+// console that has stopped taking output.
+void discard_console(std::FILE* out);

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <utility>
 
+#include "common/run_failure.hpp"
+
 NormsFile::NormsFile(NormsFile&& other) noexcept
     : file(std::exchange(other.file, buffered_file{})) {}
 
@@ -31,22 +33,42 @@ char* format_norm(char* first, double value) {
     return std::to_chars(first, first + longest_norm, value).ptr;
 }
 
-void write_norms_row(NormsFile& norms, double time, const field_norms& values) {
-    const double row[] = {
-        time,         values.max_abs_phi, values.l2_phi,        values.l2_psi,
-        values.l2_pi, values.energy,      values.l2_constraint, values.max_abs_constraint};
-    constexpr std::size_t columns = sizeof row / sizeof row[0];
-    char* const start = reserve(norms.file, columns * (longest_norm + 1));
-    char* p = start;
-    for (std::size_t c = 0; c < columns; ++c) {
-        p = format_norm(p, row[c]);
-        *p++ = c + 1 < columns ? '\t' : '\n';
+namespace {
+
+// Runs work, which writes to the file; when it fails, the file is cut back to the last whole
+// output step before the failure goes on.
+template <class Work>
+void keeping_whole_rows(NormsFile& norms, Work work) {
+    try {
+        work();
+    } catch (const run_failure&) {
+        cut_back(norms.file);
+        throw;
     }
-    norms.file.used += static_cast<std::size_t>(p - start);
+}
+
+}  // namespace
+
+void write_norms_row(NormsFile& norms, double time, const field_norms& values) {
+    keeping_whole_rows(norms, [&] {
+        const double row[] = {
+            time,         values.max_abs_phi, values.l2_phi,        values.l2_psi,
+            values.l2_pi, values.energy,      values.l2_constraint, values.max_abs_constraint};
+        constexpr std::size_t columns = sizeof row / sizeof row[0];
+        char* const start = reserve(norms.file, columns * (longest_norm + 1));
+        char* p = start;
+        for (std::size_t c = 0; c < columns; ++c) {
+            p = format_norm(p, row[c]);
+            *p++ = c + 1 < columns ? '\t' : '\n';
+        }
+        norms.file.used += static_cast<std::size_t>(p - start);
+    });
 }
 
 void flush_norms_file(NormsFile& norms) {
-    flush_buffer(norms.file);
+    if (norms.file.fd < 0) return;
+    keeping_whole_rows(norms, [&] { flush_buffer(norms.file); });
+    norms.file.whole = norms.file.written;
 }
 
 void close_norms_file(NormsFile& norms) {

@@ -12,6 +12,7 @@
 #include <omp.h>
 #endif
 
+#include "common/run_failure.hpp"
 #include "output/format_sci.hpp"
 
 namespace {
@@ -71,6 +72,19 @@ bool above_floor(double phi) {
 // The value written for phi: itself when above the floor, otherwise +0 (NaN included).
 double written_value(double phi) {
     return above_floor(phi) ? phi : 0.0;
+}
+
+// Runs work, which writes to both files; when it fails, both are cut back to the last whole
+// output step before the failure goes on.
+template <class Work>
+void keeping_whole_steps(ProfileFiles& files, Work work) {
+    try {
+        work();
+    } catch (const run_failure&) {
+        cut_back(files.xl);
+        cut_back(files.xtl);
+        throw;
+    }
 }
 
 // Which thread of the parallel region this is.
@@ -162,13 +176,16 @@ ProfileFiles::ProfileFiles(ProfileFiles&& other) noexcept
       threads(std::exchange(other.threads, 1)) {}
 
 ProfileFiles::~ProfileFiles() {
-    close_buffered_file(xl, false);
-    close_buffered_file(xtl, false);
+    try {
+        close_profile_files(*this);
+    } catch (const run_failure&) {
+        // Cut back and closed; the failure that ends the run is already on its way.
+    }
 }
 
 ProfileFiles open_profile_files(int threads) {
     ProfileFiles files;
-    open_buffered_file(files.xl, "phi.xl");
+    open_buffered_file(files.xl, "phi.xl", true);
     open_buffered_file(files.xtl, "phi.xtl");
     files.threads = std::clamp(threads, 1, max_threads);
     if (files.threads > 1) {
@@ -185,32 +202,42 @@ ProfileFiles open_profile_files(int threads) {
 
 void write_initial_profile(ProfileFiles& files, double time, const GridFunction& x,
                            const GridFunction& phi, int threads) {
-    time_line(files.xl, time);
-    profile_points(files, nullptr, x, phi, threads);
-    empty_line(files.xl);
-    empty_line(files.xl);
+    keeping_whole_steps(files, [&] {
+        time_line(files.xl, time);
+        profile_points(files, nullptr, x, phi, threads);
+        empty_line(files.xl);
+        empty_line(files.xl);
+    });
 }
 
 // Each field is formatted once: the time field once per step, x and phi once per point; the
 // xtl record copies them.
 void write_profile(ProfileFiles& files, double time, const GridFunction& x, const GridFunction& phi,
                    int threads) {
-    time_line(files.xl, time);
-    char time_field[16];
-    format_sci_into(time_field, time, 16, 8);
-    profile_points(files, time_field, x, phi, threads);
-    empty_line(files.xl);
-    empty_line(files.xl);
-    empty_line(files.xtl);
-    empty_line(files.xtl);
+    keeping_whole_steps(files, [&] {
+        time_line(files.xl, time);
+        char time_field[16];
+        format_sci_into(time_field, time, 16, 8);
+        profile_points(files, time_field, x, phi, threads);
+        empty_line(files.xl);
+        empty_line(files.xl);
+        empty_line(files.xtl);
+        empty_line(files.xtl);
+    });
 }
 
 void flush_profile_files(ProfileFiles& files) {
-    flush_buffer(files.xl);
-    flush_buffer(files.xtl);
+    if (files.xl.fd < 0 || files.xtl.fd < 0) return;
+    keeping_whole_steps(files, [&] {
+        flush_buffer(files.xl);
+        flush_buffer(files.xtl);
+    });
+    files.xl.whole = files.xl.written;
+    files.xtl.whole = files.xtl.written;
 }
 
 void close_profile_files(ProfileFiles& files) {
+    flush_profile_files(files);
     close_buffered_file(files.xl, true);
     close_buffered_file(files.xtl, true);
 }

@@ -21,8 +21,12 @@ struct alignas(64) profile_thread_buffers {
 
 // "phi.xl" (blocks of x and phi, one per output time, time zero included) and "phi.xtl" (rows
 // of time, x and phi, one block per output time after zero), open from open_profile_files to
-// the end of the run. Whatever is still buffered when it is destroyed is written out, without
-// checking; close_profile_files is the checked way to end.
+// the end of the run. Whatever is still buffered when it is destroyed is written out;
+// close_profile_files is the checked way to end.
+//
+// Both files always end on the same whole output step: when a write fails (a full disk, the
+// file-size limit), both are cut back to their lengths at the last write-out
+// (flush_profile_files) and closed, and nothing more is written to them.
 struct ProfileFiles {
     buffered_file xl;
     buffered_file xtl;
@@ -38,7 +42,9 @@ struct ProfileFiles {
 };
 
 // Creates or empties "phi.xl", then "phi.xtl", in the current directory. Throws run_failure
-// with exit_output, naming the file and the system's reason, when one cannot be opened. With
+// with exit_output, naming the file and the system's reason, when one cannot be opened.
+// "phi.xl" is locked before it is emptied and while it is open, so a second run in a folder
+// where a run is writing is refused, naming the folder, before it touches any file. With
 // threads above 1 (and OpenMP) the buffers for formatting profiles on that many threads are
 // obtained here too (512 KiB a thread, at most 16 threads).
 ProfileFiles open_profile_files(int threads = 1);
@@ -58,8 +64,8 @@ void write_profile(ProfileFiles& files, double time, const GridFunction& x, cons
                    int threads = 1);
 
 // Writes out what is buffered in both files, "phi.xl" first. Buffers hold whole records only, so
-// after a write_profile both files end on that output step. Throws run_failure with exit_output
-// when a write fails.
+// after a write_profile both files end on that output step, which becomes the one they are cut
+// back to if a later write fails. Throws run_failure with exit_output when a write fails.
 void flush_profile_files(ProfileFiles& files);
 
 // Writes out what is buffered and closes both files. Throws run_failure with exit_output when

@@ -1,6 +1,7 @@
 #include "run/interrupts.hpp"
 
 #include <pthread.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
@@ -13,15 +14,17 @@
 
 namespace {
 
-constexpr int recorded_signals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
+constexpr int recorded_signals[] = {SIGINT, SIGTERM, SIGHUP, SIGALRM};
 constexpr std::size_t interrupt_count = 3;  // the first three of recorded_signals
-constexpr std::size_t pipe_index = 3;
+constexpr std::size_t timer_index = 3;
+
+// How long a write may block after an interrupt before it is cut short.
+constexpr unsigned blocking_write_seconds = 1;
 
 // Set by the handlers, read by the time loop between steps. Lock-free atomics are safe to use in
 // a signal handler, also when it runs on another thread than the loop.
 static_assert(std::atomic<int>::is_always_lock_free);
 std::atomic<int> first_interrupt{0};
-std::atomic<int> console_closed{0};
 
 // The guard that is recording, for the handler to put the previous dispositions back.
 std::atomic<interrupt_guard*> recording{nullptr};
@@ -38,14 +41,12 @@ extern "C" void record_interrupt(int signal) {
         for (std::size_t k = 0; k < interrupt_count; ++k)
             restore(guard->saved[k]);
     }
+    alarm(blocking_write_seconds);
     errno = saved_errno;
 }
 
-// The write that met the closed pipe fails with EPIPE and ends the run with a console failure;
-// the guard's destructor then raises SIGPIPE again.
-extern "C" void record_closed_console(int) {
-    console_closed.store(1);
-}
+// Does nothing: its only work is to end a blocked write with EINTR.
+extern "C" void cut_write(int) {}
 
 bool is_ignored(const struct sigaction& action) {
     return (action.sa_flags & SA_SIGINFO) == 0 && action.sa_handler == SIG_IGN;
@@ -65,7 +66,6 @@ std::string time_text(double time) {
 
 void record_interrupts(interrupt_guard& guard) {
     first_interrupt.store(0);
-    console_closed.store(0);
 
     // No recorded signal is delivered to this thread while the handlers go in, so the first
     // interrupt always finds every one of them installed.
@@ -79,18 +79,20 @@ void record_interrupts(interrupt_guard& guard) {
     for (std::size_t k = 0; k < std::size(recorded_signals); ++k) {
         interrupt_guard::saved_action& action = guard.saved[k];
         action.signal = recorded_signals[k];
+        // An ignored interrupt stays ignored; the timer's signal is always taken over.
         action.installed = sigaction(action.signal, nullptr, &action.previous) == 0 &&
-                           !is_ignored(action.previous);
+                           (k == timer_index || !is_ignored(action.previous));
     }
     recording.store(&guard);
     for (std::size_t k = 0; k < std::size(recorded_signals); ++k) {
         interrupt_guard::saved_action& action = guard.saved[k];
         if (!action.installed) continue;
         struct sigaction handler {};
-        handler.sa_handler = k == pipe_index ? record_closed_console : record_interrupt;
+        handler.sa_handler = k == timer_index ? cut_write : record_interrupt;
         handler.sa_mask = blocked;
-        // Writes to a slow console (a terminal, a pipe) carry on after the handler.
-        handler.sa_flags = SA_RESTART;
+        // No SA_RESTART: a write to a console that has stopped taking output (a pipe nobody
+        // reads) fails with EINTR instead of holding up the stop.
+        handler.sa_flags = 0;
         if (sigaction(action.signal, &handler, nullptr) != 0) action.installed = false;
     }
 
@@ -99,14 +101,18 @@ void record_interrupts(interrupt_guard& guard) {
 
 interrupt_guard::~interrupt_guard() {
     if (recording.load() != this) return;
+    alarm(0);
     for (const saved_action& action : saved)
         restore(action);
     recording.store(nullptr);
-    if (console_closed.load() != 0) std::raise(SIGPIPE);
 }
 
 int received_interrupt() {
     return first_interrupt.load(std::memory_order_relaxed);
+}
+
+void cut_blocking_writes() {
+    alarm(blocking_write_seconds);
 }
 
 void stop_interrupted(int signal, double time, std::int32_t steps, double output_time,

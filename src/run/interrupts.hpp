@@ -6,9 +6,9 @@
 
 // SIGINT, SIGTERM and SIGHUP during the time loop: instead of ending the process where it
 // stands, the signal is recorded and the driver stops between two steps, with both profile files
-// written out up to the last whole output step. SIGPIPE (the reader of a console pipe went away)
-// is recorded too, so that the files can be written out before the process ends as it would have
-// without the handler.
+// written out up to the last whole output step. Once an interrupt is recorded, a write that
+// blocks (a console nobody reads) is cut short within a second: SIGALRM, handled without
+// restarting the call, makes it fail with EINTR, so a stalled console never holds up the stop.
 //
 // A signal that is ignored when recording starts (SIGHUP under nohup, SIGINT in a background job
 // of a shell without job control) stays ignored.
@@ -18,15 +18,13 @@ struct interrupt_guard {
         bool installed = false;
         struct sigaction previous {};
     };
-    saved_action saved[4];  // SIGINT, SIGTERM, SIGHUP, SIGPIPE
+    saved_action saved[4];  // SIGINT, SIGTERM, SIGHUP, SIGALRM
 
     interrupt_guard() = default;
     interrupt_guard(const interrupt_guard&) = delete;
     interrupt_guard& operator=(const interrupt_guard&) = delete;
-    // Restores the dispositions that were in force before recording started. When the console
-    // pipe was found closed, then raises SIGPIPE, so that a default disposition ends the process
-    // as the failed write would have; declared before the profile files, the guard is destroyed
-    // after they are written out and closed.
+    // Cancels the timer and restores the dispositions that were in force before recording
+    // started.
     ~interrupt_guard();
 };
 
@@ -37,6 +35,9 @@ void record_interrupts(interrupt_guard& guard);
 
 // The first of SIGINT, SIGTERM, SIGHUP received since recording started, or 0.
 int received_interrupt();
+
+// After an interrupt: a write that blocks from now on fails with EINTR within a second.
+void cut_blocking_writes();
 
 // Throws run_failure with status 128 + signal and the line "wave1d: interrupted at time T after
 // N steps; phi.xl and phi.xtl hold the output steps up to time T0" (with_norms: "phi.xl, phi.xtl

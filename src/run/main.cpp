@@ -4,12 +4,12 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
-#include <new>
 #include <system_error>
 
 #include "common/run_failure.hpp"
 #include "run/command_line.hpp"
 #include "run/parameter_input.hpp"
+#include "run/process_setup.hpp"
 #include "run/run_driver.hpp"
 
 namespace {
@@ -37,15 +37,16 @@ std::ifstream open_input(const std::string& path) {
 // or from one file. Exit status 0 after a complete run or an option; the statuses of
 // exit_statuses.hpp after a failure, whose message goes to standard error.
 int main(int argc, char** argv) {
-    try {
+    const process_setup setup = prepare_process();
+    return run_reported(setup, stderr, [&] {
         const program_request request = read_command_line(argc, argv);
         switch (request.what) {
             case program_request::kind::help:
                 print_help();
-                return 0;
+                return;
             case program_request::kind::version:
                 print_version();
-                return 0;
+                return;
             case program_request::kind::run:
                 break;
         }
@@ -55,12 +56,5 @@ int main(int argc, char** argv) {
             std::ifstream in = open_input(request.input_path);
             run_wave1d(in, stdout, stderr, request.norms);
         }
-        return 0;
-    } catch (const run_failure& failure) {
-        std::fprintf(stderr, "%s\n", failure.message.c_str());
-        return failure.status;
-    } catch (const std::bad_alloc&) {
-        std::fprintf(stderr, "wave1d: out of memory\nAllocation would exceed memory limit\n");
-        return exit_memory;
-    }
+    });
 }

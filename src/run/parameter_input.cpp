@@ -1,9 +1,12 @@
 #include "run/parameter_input.hpp"
 
+#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
+#include <iostream>
 #include <string>
 
 #include "common/run_failure.hpp"
@@ -37,6 +40,13 @@ std::size_t digit_run(std::string_view s) {
                                       std::string(field.prompt) + "): " + reason};
 }
 
+// Whether the stream stopped on a read that failed rather than at the end of the input. Standard
+// input goes through the C stream, which records the failure; a file stream reports it as bad.
+// Either way errno holds the system's reason.
+bool read_failed(const std::istream& in) {
+    return in.bad() || (&in == &std::cin && std::ferror(stdin) != 0);
+}
+
 // A line may be this long at most. Input is read character by character and only the item is
 // kept, so a line without end (standard input on /dev/zero, say) is refused after this many
 // characters instead of filling memory or being read for ever.
@@ -58,7 +68,14 @@ struct line_item {
 line_item next_item(std::istream& in, const input_value& field) {
     std::size_t column = 0;
     auto next = [&](char& c) {
-        if (!in.get(c)) return false;
+        if (!in.get(c)) {
+            const int error = errno;
+            if (read_failed(in)) {
+                refuse(field, std::string("the input cannot be read: ") +
+                                  std::strerror(error != 0 ? error : EIO));
+            }
+            return false;
+        }
         column = c == '\n' ? 0 : column + 1;
         if (column > longest_line) {
             refuse(field, "a line is longer than " + std::to_string(longest_line) + " characters");

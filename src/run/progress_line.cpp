@@ -1,5 +1,6 @@
 #include "run/progress_line.hpp"
 
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -28,6 +29,15 @@ void duration_text(std::int64_t ns, char (&text)[32]) {
 
 // The escape sequences that put the cursor at the start of the line and clear it to its end.
 constexpr char line_start[] = "\r\033[K";
+
+// The columns the line may fill on the terminal, read again at every rewrite so that a resized
+// window is followed: one fewer than the terminal's width, since a character in the last column
+// makes some terminals wrap. 79 when the width cannot be found.
+std::size_t usable_columns(std::FILE* err) {
+    struct winsize size {};
+    if (::ioctl(fileno(err), TIOCGWINSZ, &size) != 0 || size.ws_col == 0) return 79;
+    return size.ws_col - 1u;
+}
 
 void write_out(std::FILE* err, const char* text, std::size_t size) {
     // Advice only: a terminal that cannot be written is no failure of the run.
@@ -68,8 +78,12 @@ void show_progress(progress_line& progress, std::int32_t step, double time, std:
         static_cast<int>(100.0 * step / progress.nt), static_cast<int>(shown_time.size()),
         shown_time.data(), elapsed_text, left_text);
     if (size <= 0) return;
-    write_out(progress.err, line,
-              std::min<std::size_t>(static_cast<std::size_t>(size), sizeof line - 1));
+    // Cut to the terminal's width, so that the line never wraps: "\r\033[K" clears only the
+    // row the cursor is on, and a wrapped line would leave its first rows behind.
+    constexpr std::size_t start_size = sizeof line_start - 1;
+    const std::size_t text_size =
+        std::min<std::size_t>(static_cast<std::size_t>(size), sizeof line - 1) - start_size;
+    write_out(progress.err, line, start_size + std::min(text_size, usable_columns(progress.err)));
     progress.shown = true;
 }
 

@@ -5,8 +5,8 @@
 
 // A line on a terminal that shows how far a long run has come: the step of nt with the
 // percentage, the simulation time, the time elapsed and an estimate of the time left, written
-// over itself about twice a second. Only when err is a terminal; otherwise nothing is ever
-// written. The line is erased before anything else reaches the terminal (erase_progress) and
+// over itself about twice a second, cut to the terminal's width so that it never wraps. Only
+// when err is a terminal; otherwise nothing is ever written. The line is erased before anything else reaches the terminal (erase_progress) and
 // when the record is destroyed, also when a failure unwinds the run. Allocates nothing.
 struct progress_line {
     std::FILE* err = nullptr;  // null: no terminal, nothing is shown

@@ -1,5 +1,6 @@
 #include "run/run_driver.hpp"
 
+#include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -7,6 +8,7 @@
 #include <optional>
 
 #include "common/clock.hpp"
+#include "common/run_failure.hpp"
 #include "evolution/norms.hpp"
 #include "grid/grid.hpp"
 #include "grid/initial_data.hpp"
@@ -47,6 +49,28 @@ void write_norms(std::optional<NormsFile>& norms, double time, const FieldSet& f
     if (norms) write_norms_row(*norms, time, measure_norms(fields, params.nx, params.dx));
 }
 
+// Stops the run for an interrupt: the files are written out up to the last whole output step,
+// then the console, unless it has stopped taking output (a pipe nobody reads): a write to it
+// that blocks is cut short, and the rows it has not taken are dropped.
+[[noreturn]] void stop_for_interrupt(int signal, ProfileFiles& files,
+                                     std::optional<NormsFile>& norms, std::FILE* out,
+                                     bool console_stalled, double time, std::int32_t steps,
+                                     double output_time) {
+    flush_profile_files(files);
+    if (norms) flush_norms_file(*norms);
+    if (!console_stalled) {
+        cut_blocking_writes();
+        try {
+            flush_console(out);
+        } catch (const run_failure& failure) {
+            if (failure.console_error != EINTR) throw;
+            console_stalled = true;
+        }
+    }
+    if (console_stalled) discard_console(out);
+    stop_interrupted(signal, time, steps, output_time, norms.has_value());
+}
+
 }  // namespace
 
 void run_wave1d(std::istream& in, std::FILE* out, std::FILE* err, bool with_norms) {
@@ -79,49 +103,56 @@ void run_wave1d(std::istream& in, std::FILE* out, std::FILE* err, bool with_norm
     if (with_norms) norms.emplace(open_norms_file());
     record_interrupts(interrupts);
     double time = 0.0;
-    write_initial_profile(files, time, fields.x, fields.phi, work_threads(plan));
-    write_norms(norms, time, fields, params);
-    write_out(files, norms, out);
-    auto last_write_out = std::chrono::steady_clock::now();
     double output_time = time;
+    std::int32_t step = 0;
     progress_line progress;
-    start_progress(progress, err, params.nt, clock_ns());
+    // A console write cut short (EINTR) after an interrupt means the console has stalled.
+    try {
+        write_initial_profile(files, time, fields.x, fields.phi, work_threads(plan));
+        write_norms(norms, time, fields, params);
+        write_out(files, norms, out);
+        auto last_write_out = std::chrono::steady_clock::now();
+        start_progress(progress, err, params.nt, clock_ns());
 
-    // The counter stops at nt itself, so nt = 2147483647 never steps past the 32-bit range.
-    // time grows by repeated addition, never as step*dt.
-    if (params.nt >= 1) {
-        for (std::int32_t step = 1;; ++step) {
-            time = time + params.dt;
-            make_planned_step(fields, params, plan);
-            if (progress_wanted(progress)) {
-                const std::int64_t start = plan.state.last_start_ns;
-                show_progress(progress, step, time, start != 0 ? start : clock_ns());
-            }
-            if (is_output_step(step, params.every_1D)) {
-                erase_progress(progress);
-                print_table_row(time, fields.phi, out);
-                warn_if_phi_not_finite(watch, time, fields.phi, out, err);
-                write_profile(files, time, fields.x, fields.phi, work_threads(plan));
-                write_norms(norms, time, fields, params);
-                output_time = time;
-                const auto now = std::chrono::steady_clock::now();
-                if (now - last_write_out >= write_out_interval) {
-                    write_out(files, norms, out);
-                    last_write_out = now;
+        // The counter stops at nt itself, so nt = 2147483647 never steps past the 32-bit range.
+        // time grows by repeated addition, never as step*dt.
+        if (params.nt >= 1) {
+            for (step = 1;; ++step) {
+                time = time + params.dt;
+                make_planned_step(fields, params, plan);
+                if (progress_wanted(progress)) {
+                    const std::int64_t start = plan.state.last_start_ns;
+                    show_progress(progress, step, time, start != 0 ? start : clock_ns());
+                }
+                if (is_output_step(step, params.every_1D)) {
+                    erase_progress(progress);
+                    print_table_row(time, fields.phi, out);
+                    warn_if_phi_not_finite(watch, time, fields.phi, out, err);
+                    write_profile(files, time, fields.x, fields.phi, work_threads(plan));
+                    write_norms(norms, time, fields, params);
+                    output_time = time;
+                    const auto now = std::chrono::steady_clock::now();
+                    if (now - last_write_out >= write_out_interval) {
+                        write_out(files, norms, out);
+                        last_write_out = now;
+                    }
+                }
+                if (step == params.nt) break;
+                if (const int signal = received_interrupt()) {
+                    stop_for_interrupt(signal, files, norms, out, false, time, step, output_time);
                 }
             }
-            if (step == params.nt) break;
-            if (const int signal = received_interrupt()) {
-                write_out(files, norms, out);
-                stop_interrupted(signal, time, step, output_time, norms.has_value());
-            }
         }
-    }
 
-    erase_progress(progress);
-    print_closing_rule(out);
-    release_fields(fields);
-    close_profile_files(files);
-    if (norms) close_norms_file(*norms);
-    flush_console(out);
+        erase_progress(progress);
+        print_closing_rule(out);
+        release_fields(fields);
+        close_profile_files(files);
+        if (norms) close_norms_file(*norms);
+        flush_console(out);
+    } catch (const run_failure& failure) {
+        const int signal = received_interrupt();
+        if (signal == 0 || failure.console_error != EINTR) throw;
+        stop_for_interrupt(signal, files, norms, out, true, time, step, output_time);
+    }
 }
