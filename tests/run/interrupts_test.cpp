@@ -15,6 +15,7 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include <utility>
 
 #include "run/interrupts.hpp"
 #include "support/profile_checks.hpp"
@@ -241,6 +242,47 @@ TEST(Interrupts, ClosedConsolePipeLeavesBothFilesOnTheSameWholeStep) {
     EXPECT_EQ(r.err, "");
     const int blocks = blocks_in(dir.path / "phi.xl");
     EXPECT_GT(blocks, 1) << "the buffered steps were written out";
+    expect_profile_rules(dir.path, static_cast<std::size_t>(blocks), 64 / 4 + 1);
+}
+
+// A console pipe that is open but never read stalls the run in a console write once the pipe
+// is full. SIGTERM still stops it within about a second: the files end on the same whole output
+// step, and the rows the console did not take are dropped.
+TEST(Interrupts, TermStopsARunWhoseConsoleHasStalled) {
+    temp_dir dir;
+    const fs::path console = dir.path / "console";
+    ASSERT_EQ(mkfifo(console.c_str(), 0600), 0);
+    run_options stalled;
+    stalled.stdout_path = console;
+    stalled.while_running = [&](pid_t child) {
+        const int fd = open(console.c_str(), O_RDONLY | O_NONBLOCK);
+        if (fd < 0) {
+            ADD_FAILURE() << "cannot open the console pipe";
+            kill(child, SIGKILL);
+            return;
+        }
+        // The pipe holds a few thousand rows; once it is full the files stop growing too.
+        std::uintmax_t size = 0;
+        EXPECT_TRUE(wait_until(
+            [&] {
+                std::this_thread::sleep_for(milliseconds(200));
+                const std::uintmax_t now = fs::file_size(dir.path / "phi.xl");
+                return std::exchange(size, now) == now && now > 0;
+            },
+            milliseconds(10000)))
+            << "the run never stalled";
+        kill(child, SIGTERM);
+        expect_ends(child);
+        close(fd);
+    };
+    const run_result r = run_program(dir.path, endless_run(64, 1), stalled);
+    EXPECT_EQ(r.exit_status, 128 + SIGTERM);
+    EXPECT_EQ(r.err.rfind("wave1d: interrupted at time ", 0), 0u) << r.err;
+    EXPECT_TRUE(r.err.ends_with("; phi.xl and phi.xtl hold the output steps up to time " +
+                                last_block_time(dir.path) + "\n"))
+        << r.err;
+    const int blocks = blocks_in(dir.path / "phi.xl");
+    EXPECT_GT(blocks, 1);
     expect_profile_rules(dir.path, static_cast<std::size_t>(blocks), 64 / 4 + 1);
 }
 

@@ -45,9 +45,18 @@ run_result run_program(const fs::path& dir, const std::string& input, const run_
     int held_pipe[2] = {-1, -1};
     if (options.stdin_held_open && pipe(held_pipe) != 0) throw std::runtime_error("pipe failed");
     int terminal = -1, terminal_end = -1;
-    if (options.stderr_on_terminal &&
-        openpty(&terminal, &terminal_end, nullptr, nullptr, nullptr) != 0)
+    winsize size{};
+    size.ws_col = options.terminal_columns;
+    size.ws_row = 24;
+    if (options.stderr_on_terminal && openpty(&terminal, &terminal_end, nullptr, nullptr,
+                                              options.terminal_columns != 0 ? &size : nullptr) != 0)
         throw std::runtime_error("openpty failed");
+    int closed_pipe[2] = {-1, -1};
+    if (options.stderr_on_closed_pipe) {
+        if (pipe(closed_pipe) != 0) throw std::runtime_error("pipe failed");
+        close(closed_pipe[0]);
+    }
+
     std::vector<char*> argv{const_cast<char*>("wave1d")};
     for (const auto& argument : options.arguments)
         argv.push_back(const_cast<char*>(argument.c_str()));
@@ -75,7 +84,13 @@ run_result run_program(const fs::path& dir, const std::string& input, const run_
     const pid_t child = fork();
     if (child < 0) throw std::runtime_error("fork failed");
     if (child == 0) {
-        if (chdir(dir.c_str()) != 0) _exit(126);
+        if (!options.cgroup_procs.empty()) {
+            const std::string pid = std::to_string(getpid()) + "\n";
+            const int procs = open(options.cgroup_procs.c_str(), O_WRONLY);
+            if (procs < 0 || write(procs, pid.data(), pid.size()) < 0) _exit(125);
+            close(procs);
+        }
+        if (chdir((options.run_in.empty() ? dir : options.run_in).c_str()) != 0) _exit(126);
         const std::string stdout_target =
             options.stdout_path.empty() ? out_path.string() : options.stdout_path;
         for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE})
@@ -86,27 +101,35 @@ run_result run_program(const fs::path& dir, const std::string& input, const run_
         const int in_fd =
             options.stdin_held_open ? held_pipe[0] : open(stdin_source.c_str(), O_RDONLY);
         const int out_fd = open(stdout_target.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        const int err_fd = options.stderr_on_terminal
-                               ? terminal_end
+        const int err_fd = options.stderr_on_terminal ? terminal_end
+                           : options.stderr_on_closed_pipe
+                               ? closed_pipe[1]
                                : open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         if (in_fd < 0 || out_fd < 0 || err_fd < 0) _exit(126);
         dup2(in_fd, 0);
         dup2(out_fd, 1);
         dup2(err_fd, 2);
-        if (options.address_space_limit) {
-            const rlimit limit{*options.address_space_limit, *options.address_space_limit};
-            if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(126);
-        }
-        if (options.stack_limit) {
-            const rlimit limit{*options.stack_limit, *options.stack_limit};
-            if (setrlimit(RLIMIT_STACK, &limit) != 0) _exit(126);
-        }
+        // Only 0, 1 and 2 stay open, so that a descriptor closed below is the lowest free one.
+        for (const int fd : {in_fd, out_fd, err_fd, terminal})
+            if (fd > 2) close(fd);
+        // ulimit -v, -s and -f, as asked.
+        const auto limit = [](auto resource, const std::optional<rlim_t>& value) {
+            const rlimit both{value.value_or(0), value.value_or(0)};
+            return !value || setrlimit(resource, &both) == 0;
+        };
+        if (!limit(RLIMIT_AS, options.address_space_limit) ||
+            !limit(RLIMIT_STACK, options.stack_limit) ||
+            !limit(RLIMIT_FSIZE, options.file_size_limit))
+            _exit(126);
+        for (const int fd : options.closed_descriptors)
+            close(fd);
         execve(WAVE1D_EXECUTABLE, argv.data(), environment.data());
         _exit(127);
     }
 
     // With standard input held open, a child that waits on it is killed after 10 s.
     if (options.stdin_held_open) close(held_pipe[0]);
+    if (options.stderr_on_closed_pipe) close(closed_pipe[1]);
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     if (options.while_running) options.while_running(child);
     int status = 0;

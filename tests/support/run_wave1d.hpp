@@ -51,6 +51,20 @@ struct run_options {
     // Standard error is a pseudo-terminal, whose bytes become the result's err; the child must
     // write less than the terminal holds (a few KiB).
     bool stderr_on_terminal = false;
+    // The width of that terminal, in columns (0: the pseudo-terminal's default).
+    unsigned short terminal_columns = 0;
+    // Standard error is a pipe whose reading end is already closed.
+    bool stderr_on_closed_pipe = false;
+    // Descriptors among 0, 1 and 2 that the child has closed when the program starts.
+    std::vector<int> closed_descriptors;
+    // A file-size limit (ulimit -f) for the child, in bytes.
+    std::optional<rlim_t> file_size_limit;
+    // The control-group file (cgroup.procs) the child writes its process id into before it
+    // starts the program, to run inside that group.
+    std::string cgroup_procs;
+    // The folder the program runs in, when not dir itself; dir then holds only the scratch
+    // files of standard input, output and error.
+    std::filesystem::path run_in;
 };
 
 struct run_result {
