@@ -47,7 +47,8 @@ void own_cgroup_paths(std::string& v2, std::string& v1) {
             const auto first = line.find(':');
             const auto second = line.find(':', first + 1);
             if (first == std::string::npos || second == std::string::npos) continue;
-            const std::string controllers = "," + line.substr(first + 1, second - first - 1) + ",";
+            std::string controllers(",");
+            controllers.append(line, first + 1, second - first - 1).append(",");
             if (controllers.find(",memory,") != std::string::npos) v1 = line.substr(second + 1);
         }
     }

@@ -208,23 +208,34 @@ TEST(Interrupts, InterruptDuringTheDialogueEndsAtOnceAndTouchesNoFile) {
     EXPECT_EQ(read_file(dir.path / "phi.xtl"), "kept\n");
 }
 
+// An endless run of 64 intervals with an output step at every step, whose standard output is a
+// pipe in dir; reader gets the pipe's reading end, which it closes, and the child once both
+// have started.
+run_result run_with_console_pipe(const fs::path& dir,
+                                 const std::function<void(int fd, pid_t child)>& reader) {
+    const fs::path console = dir / "console";
+    EXPECT_EQ(mkfifo(console.c_str(), 0600), 0);
+    run_options piped;
+    piped.stdout_path = console;
+    piped.while_running = [&](pid_t child) {
+        const int fd = open(console.c_str(), O_RDONLY | O_NONBLOCK);
+        if (fd < 0) {
+            ADD_FAILURE() << "cannot open the console pipe";
+            kill(child, SIGKILL);
+            return;
+        }
+        reader(fd, child);
+    };
+    return run_program(dir, endless_run(64, 1), piped);
+}
+
 // A console pipe whose reader goes away (wave1d < in | head) ends the run as an unhandled
 // SIGPIPE would, silently, but only once both files hold every whole output step that was
 // buffered: here every step is an output step, so the console's buffer fills long before any
 // write-out is due.
 TEST(Interrupts, ClosedConsolePipeLeavesBothFilesOnTheSameWholeStep) {
     temp_dir dir;
-    const fs::path console = dir.path / "console";
-    ASSERT_EQ(mkfifo(console.c_str(), 0600), 0);
-    run_options piped;
-    piped.stdout_path = console;
-    piped.while_running = [&](pid_t child) {
-        const int fd = open(console.c_str(), O_RDONLY | O_NONBLOCK);
-        if (fd < 0) {
-            ADD_FAILURE() << "cannot read the console pipe";
-            kill(child, SIGKILL);
-            return;
-        }
+    const run_result r = run_with_console_pipe(dir.path, [&](int fd, pid_t child) {
         std::string seen;
         EXPECT_TRUE(wait_until(
             [&] {
@@ -236,8 +247,7 @@ TEST(Interrupts, ClosedConsolePipeLeavesBothFilesOnTheSameWholeStep) {
             milliseconds(10000)));
         close(fd);
         expect_ends(child);
-    };
-    const run_result r = run_program(dir.path, endless_run(64, 1), piped);
+    });
     EXPECT_EQ(r.exit_status, 128 + SIGPIPE);
     EXPECT_EQ(r.err, "");
     const int blocks = blocks_in(dir.path / "phi.xl");
@@ -250,17 +260,7 @@ TEST(Interrupts, ClosedConsolePipeLeavesBothFilesOnTheSameWholeStep) {
 // step, and the rows the console did not take are dropped.
 TEST(Interrupts, TermStopsARunWhoseConsoleHasStalled) {
     temp_dir dir;
-    const fs::path console = dir.path / "console";
-    ASSERT_EQ(mkfifo(console.c_str(), 0600), 0);
-    run_options stalled;
-    stalled.stdout_path = console;
-    stalled.while_running = [&](pid_t child) {
-        const int fd = open(console.c_str(), O_RDONLY | O_NONBLOCK);
-        if (fd < 0) {
-            ADD_FAILURE() << "cannot open the console pipe";
-            kill(child, SIGKILL);
-            return;
-        }
+    const run_result r = run_with_console_pipe(dir.path, [&](int fd, pid_t child) {
         // The pipe holds a few thousand rows; once it is full the files stop growing too.
         std::uintmax_t size = 0;
         EXPECT_TRUE(wait_until(
@@ -274,8 +274,7 @@ TEST(Interrupts, TermStopsARunWhoseConsoleHasStalled) {
         kill(child, SIGTERM);
         expect_ends(child);
         close(fd);
-    };
-    const run_result r = run_program(dir.path, endless_run(64, 1), stalled);
+    });
     EXPECT_EQ(r.exit_status, 128 + SIGTERM);
     EXPECT_EQ(r.err.rfind("wave1d: interrupted at time ", 0), 0u) << r.err;
     EXPECT_TRUE(r.err.ends_with("; phi.xl and phi.xtl hold the output steps up to time " +
