@@ -2,7 +2,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <memory>
+
+#include "common/run_failure.hpp"
 
 // An output file written from its start through a buffer of its own, so that records are
 // formatted in place and reach the file in few large writes. Every file of a run is written
@@ -45,3 +48,16 @@ void cut_back(buffered_file& file);
 // exit_output when the write or the close fails; unchecked (while a run is already stopping) it
 // ignores failures.
 void close_buffered_file(buffered_file& file, bool checked);
+
+// Runs work, which writes to the files; when a write fails, every one of them is cut back to its
+// last whole output step (cut_back) before the failure goes on, so that they end on the same one.
+template <class Work>
+void keeping_whole_steps(std::initializer_list<buffered_file*> files, Work work) {
+    try {
+        work();
+    } catch (const run_failure&) {
+        for (buffered_file* file : files)
+            cut_back(*file);
+        throw;
+    }
+}

@@ -5,8 +5,6 @@
 #include <cstring>
 #include <utility>
 
-#include "common/run_failure.hpp"
-
 NormsFile::NormsFile(NormsFile&& other) noexcept
     : file(std::exchange(other.file, buffered_file{})) {}
 
@@ -33,24 +31,8 @@ char* format_norm(char* first, double value) {
     return std::to_chars(first, first + longest_norm, value).ptr;
 }
 
-namespace {
-
-// Runs work, which writes to the file; when it fails, the file is cut back to the last whole
-// output step before the failure goes on.
-template <class Work>
-void keeping_whole_rows(NormsFile& norms, Work work) {
-    try {
-        work();
-    } catch (const run_failure&) {
-        cut_back(norms.file);
-        throw;
-    }
-}
-
-}  // namespace
-
 void write_norms_row(NormsFile& norms, double time, const field_norms& values) {
-    keeping_whole_rows(norms, [&] {
+    keeping_whole_steps({&norms.file}, [&] {
         const double row[] = {
             time,         values.max_abs_phi, values.l2_phi,        values.l2_psi,
             values.l2_pi, values.energy,      values.l2_constraint, values.max_abs_constraint};
@@ -67,7 +49,7 @@ void write_norms_row(NormsFile& norms, double time, const field_norms& values) {
 
 void flush_norms_file(NormsFile& norms) {
     if (norms.file.fd < 0) return;
-    keeping_whole_rows(norms, [&] { flush_buffer(norms.file); });
+    keeping_whole_steps({&norms.file}, [&] { flush_buffer(norms.file); });
     norms.file.whole = norms.file.written;
 }
 

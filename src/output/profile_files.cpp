@@ -74,19 +74,6 @@ double written_value(double phi) {
     return above_floor(phi) ? phi : 0.0;
 }
 
-// Runs work, which writes to both files; when it fails, both are cut back to the last whole
-// output step before the failure goes on.
-template <class Work>
-void keeping_whole_steps(ProfileFiles& files, Work work) {
-    try {
-        work();
-    } catch (const run_failure&) {
-        cut_back(files.xl);
-        cut_back(files.xtl);
-        throw;
-    }
-}
-
 // Which thread of the parallel region this is.
 #if defined(_OPENMP)
 int team_member() {
@@ -202,7 +189,7 @@ ProfileFiles open_profile_files(int threads) {
 
 void write_initial_profile(ProfileFiles& files, double time, const GridFunction& x,
                            const GridFunction& phi, int threads) {
-    keeping_whole_steps(files, [&] {
+    keeping_whole_steps({&files.xl, &files.xtl}, [&] {
         time_line(files.xl, time);
         profile_points(files, nullptr, x, phi, threads);
         empty_line(files.xl);
@@ -214,7 +201,7 @@ void write_initial_profile(ProfileFiles& files, double time, const GridFunction&
 // xtl record copies them.
 void write_profile(ProfileFiles& files, double time, const GridFunction& x, const GridFunction& phi,
                    int threads) {
-    keeping_whole_steps(files, [&] {
+    keeping_whole_steps({&files.xl, &files.xtl}, [&] {
         time_line(files.xl, time);
         char time_field[16];
         format_sci_into(time_field, time, 16, 8);
@@ -228,7 +215,7 @@ void write_profile(ProfileFiles& files, double time, const GridFunction& x, cons
 
 void flush_profile_files(ProfileFiles& files) {
     if (files.xl.fd < 0 || files.xtl.fd < 0) return;
-    keeping_whole_steps(files, [&] {
+    keeping_whole_steps({&files.xl, &files.xtl}, [&] {
         flush_buffer(files.xl);
         flush_buffer(files.xtl);
     });
