@@ -132,12 +132,24 @@ run_result run_program(const fs::path& dir, const std::string& input, const run_
     if (options.stderr_on_closed_pipe) close(closed_pipe[1]);
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     if (options.while_running) options.while_running(child);
+    // The terminal is read while the child runs: a terminal nobody reads holds a few KiB, and
+    // a slow run (a checked build on a busy machine) would block on its full buffer.
+    std::string terminal_bytes;
+    const auto read_terminal = [&] {
+        char buffer[4096];
+        for (ssize_t n; (n = read(terminal, buffer, sizeof buffer)) > 0;)
+            terminal_bytes.append(buffer, static_cast<std::size_t>(n));
+    };
+    if (options.stderr_on_terminal) fcntl(terminal, F_SETFL, O_NONBLOCK);
+    const bool polled = options.stdin_held_open || options.stderr_on_terminal;
     int status = 0;
     for (;;) {
-        const pid_t ended = waitpid(child, &status, options.stdin_held_open ? WNOHANG : 0);
+        const pid_t ended = waitpid(child, &status, polled ? WNOHANG : 0);
         if (ended == child) break;
         if (ended != 0) continue;
-        if (std::chrono::steady_clock::now() > deadline) kill(child, SIGKILL);
+        if (options.stderr_on_terminal) read_terminal();
+        if (options.stdin_held_open && std::chrono::steady_clock::now() > deadline)
+            kill(child, SIGKILL);
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     if (options.stdin_held_open) close(held_pipe[1]);
@@ -147,10 +159,10 @@ run_result run_program(const fs::path& dir, const std::string& input, const run_
     result.err = read_file(err_path);
     if (options.stderr_on_terminal) {
         close(terminal_end);
-        char buffer[4096];
-        // What the terminal holds, then EIO: its other end is closed.
-        for (ssize_t n; (n = read(terminal, buffer, sizeof buffer)) > 0;)
-            result.err.append(buffer, static_cast<std::size_t>(n));
+        // What the terminal still holds, then EIO: its other end is closed.
+        fcntl(terminal, F_SETFL, 0);
+        read_terminal();
+        result.err += terminal_bytes;
         close(terminal);
     }
     fs::remove(in_path);

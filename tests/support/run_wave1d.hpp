@@ -48,8 +48,7 @@ struct run_options {
     std::function<void(pid_t)> while_running;
     // Environment variables set for the child (name, value), on top of the test's own.
     std::vector<std::pair<std::string, std::string>> environment;
-    // Standard error is a pseudo-terminal, whose bytes become the result's err; the child must
-    // write less than the terminal holds (a few KiB).
+    // Standard error is a pseudo-terminal, whose bytes become the result's err.
     bool stderr_on_terminal = false;
     // The width of that terminal, in columns (0: the pseudo-terminal's default).
     unsigned short terminal_columns = 0;
