@@ -371,7 +371,9 @@ step_middle middle_of(const FieldSet& fields, std::int32_t nx, std::int64_t bloc
     // The first block starts past the points that the end region's levels need, where the
     // stores of phi fall on whole vectors.
     constexpr grid_index start = 2 * reach + 1;
-    const auto address = reinterpret_cast<std::uintptr_t>(fields.phi.data() + start);
+    // In integers: an empty grid has no storage, and an offset from a null pointer is undefined.
+    const auto address = reinterpret_cast<std::uintptr_t>(fields.phi.data()) +
+                         static_cast<std::uintptr_t>(start) * sizeof(double);
     const grid_index bytes = block * static_cast<grid_index>(sizeof(double));
     step_middle middle;
     middle.block = block;
