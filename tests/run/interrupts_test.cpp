@@ -37,13 +37,6 @@ std::string endless_run(int intervals, int every_1D) {
 constexpr int intervals = 1024;
 constexpr std::size_t sampled = intervals / 4 + 1;
 
-std::size_t count_of(const std::string& text, const std::string& what) {
-    std::size_t n = 0;
-    for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
-        ++n;
-    return n;
-}
-
 // Polls every few milliseconds until done() holds; false when limit passes first.
 bool wait_until(const std::function<bool()>& done, milliseconds limit) {
     const auto end = std::chrono::steady_clock::now() + limit;

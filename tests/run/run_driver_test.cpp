@@ -36,13 +36,6 @@ std::vector<std::string> table_rows(const std::string& console) {
     return rows;
 }
 
-std::size_t count_of(const std::string& text, const std::string& what) {
-    std::size_t n = 0;
-    for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
-        ++n;
-    return n;
-}
-
 TEST(Program, CompleteRunConsoleAndFiles) {
     temp_dir dir;
     const run_result r = run_program(dir.path, input_with());

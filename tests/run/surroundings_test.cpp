@@ -25,17 +25,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::size_t count_of(const std::string& text, const std::string& what) {
-    std::size_t n = 0;
-    for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
-        ++n;
-    return n;
-}
-
-std::size_t blocks_in(const fs::path& dir) {
-    return count_of(read_file(dir / "phi.xl"), "#Time = ");
-}
-
 const std::string closing_rule = "  ------------------------------\n";
 
 // A run that overflows to Infinity and NaN, and so warns on standard error during the run.
@@ -47,14 +36,16 @@ constexpr std::size_t warning_run_points = 5;
 // Standard descriptors closed, or standard input that cannot be read: a closed standard error
 // costs nothing but the warnings (no profile file takes its number), a closed standard output
 // is a failed console write, and an input that cannot be read names the system's reason;
-// neither of those touches a file.
+// neither of those touches a file. Standard error is advice: a reader that has gone away costs
+// the warnings, never the run.
 TEST(Surroundings, ClosedOrUnreadableStandardDescriptors) {
     struct descriptors {
         std::string what;
         std::vector<int> closed;
         std::string stdin_path;  // empty: the input text
         int status;
-        std::string err;  // empty when standard error is closed
+        std::string err;           // empty when standard error is closed
+        bool reader_gone = false;  // standard error a pipe whose reader has closed
     };
     const std::string refused =
         "wave1d: cannot read xmin (The left end of the spatial domain): "
@@ -62,6 +53,7 @@ TEST(Surroundings, ClosedOrUnreadableStandardDescriptors) {
     temp_dir folder;
     const descriptors cases[] = {
         {"2>&-", {2}, "", 0, ""},
+        {"2>| closed pipe", {}, "", 0, "", true},
         {"1>&- 2>&-", {1, 2}, "", 4, ""},
         {">&-", {1}, "", 4, "wave1d: cannot write to standard output: Bad file descriptor\n"},
         {"<&-", {0}, "", 3, refused + "Bad file descriptor\n"},
@@ -79,6 +71,7 @@ TEST(Surroundings, ClosedOrUnreadableStandardDescriptors) {
         run_options options;
         options.closed_descriptors = c.closed;
         options.stdin_path = c.stdin_path;
+        options.stderr_on_closed_pipe = c.reader_gone;
         const run_result r = run_program(dir.path, warning_run, options);
         EXPECT_EQ(r.exit_status, c.status);
         EXPECT_EQ(r.err, c.err);
@@ -89,17 +82,6 @@ TEST(Surroundings, ClosedOrUnreadableStandardDescriptors) {
             expect_stale_files_untouched(dir.path);
         }
     }
-}
-
-// Standard error is advice: a reader that has gone away costs the warnings, never the run.
-TEST(Surroundings, StandardErrorWhoseReaderHasGoneLeavesACompleteRun) {
-    temp_dir dir;
-    run_options options;
-    options.stderr_on_closed_pipe = true;
-    const run_result r = run_program(dir.path, warning_run, options);
-    EXPECT_EQ(r.exit_status, 0);
-    EXPECT_TRUE(r.out.ends_with(closing_rule));
-    expect_profile_rules(dir.path, warning_run_rows, warning_run_points);
 }
 
 // ulimit -f: the write past the limit fails as any failed write does, and both files are cut
@@ -117,7 +99,7 @@ TEST(Surroundings, FileSizeLimitStopsWithBothFilesOnAWholeStep) {
         EXPECT_TRUE(r.err == "wave1d: cannot write phi.xl: File too large\n" ||
                     r.err == "wave1d: cannot write phi.xtl: File too large\n")
             << r.err;
-        const std::size_t blocks = blocks_in(dir.path);
+        const std::size_t blocks = profile_blocks(dir.path);
         EXPECT_GE(blocks, 1u);
         expect_profile_rules(dir.path, blocks, 400 / 4 + 1);
     }
@@ -132,7 +114,7 @@ TEST(Surroundings, ASecondRunInTheSameFolderIsRefused) {
     run_options first;
     first.while_running = [&](pid_t child) {
         const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (blocks_in(dir.path) < 1 && std::chrono::steady_clock::now() < end)
+        while (profile_blocks(dir.path) < 1 && std::chrono::steady_clock::now() < end)
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         const std::string written = read_file(dir.path / "phi.xl");
         run_options beside;
@@ -147,7 +129,7 @@ TEST(Surroundings, ASecondRunInTheSameFolderIsRefused) {
                               "; two runs in one folder would mix their output\n");
     EXPECT_EQ(table_row_count(second.out), 1u) << "refused when the files are due";
     EXPECT_EQ(r.exit_status, 128 + SIGTERM) << r.err;
-    expect_profile_rules(dir.path, blocks_in(dir.path), 1024 / 4 + 1);
+    expect_profile_rules(dir.path, profile_blocks(dir.path), 1024 / 4 + 1);
 }
 
 // A memory control group (v1) with a limit, and a group without one inside it where the program

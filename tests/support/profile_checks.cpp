@@ -17,6 +17,17 @@ const std::string zero_field = "  0.00000000E+00";
 
 }  // namespace
 
+std::size_t count_of(const std::string& text, const std::string& what) {
+    std::size_t n = 0;
+    for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        ++n;
+    return n;
+}
+
+std::size_t profile_blocks(const fs::path& dir) {
+    return count_of(read_file(dir / "phi.xl"), "#Time = ");
+}
+
 std::size_t table_row_count(const std::string& console) {
     std::size_t rows = 0;
     for (const auto& line : split_lines(console)) {

@@ -16,5 +16,11 @@ std::size_t table_row_count(const std::string& console);
 // phi.xl record of the same step and point, and neither file holds anything after its last block.
 void expect_profile_rules(const std::filesystem::path& dir, std::size_t rows, std::size_t sampled);
 
+// How many times what occurs in text.
+std::size_t count_of(const std::string& text, const std::string& what);
+
+// The blocks of the phi.xl in dir: its time lines.
+std::size_t profile_blocks(const std::filesystem::path& dir);
+
 // The rows of norms.tsv in dir, each split at its tabs, after checking its header line.
 std::vector<std::vector<std::string>> norms_rows(const std::filesystem::path& dir);
