@@ -58,6 +58,8 @@ QUANTITIES = ("exit_status",) + tuple(column for column, _ in NORM_COLUMNS) + ("
 SLURM_ENDED = frozenset(("COMPLETED", "FAILED", "CANCELLED", "TIMEOUT", "NODE_FAIL", "PREEMPTED",
                          "OUT_OF_MEMORY", "BOOT_FAIL", "DEADLINE", "SPECIAL_EXIT"))
 EXIT_REFUSED = 2
+# How long a stopped run may take to write out its last step before it is killed.
+STOP_SECONDS = 10
 
 
 class Refusal(Exception):
@@ -199,7 +201,10 @@ class Forwarded:
 def run_locally(scan, pending, options, stop):
     """Runs the pending runs through GNU parallel, in a process group of its own so that each
     signal reaches it once, through stop."""
-    command = ["parallel", "--will-cite", "--halt", "never", "-a",
+    # Stopped, GNU parallel signals the runs under way; the first signal ends a run cleanly once
+    # its step and output are written, and a second one would end it at once.
+    command = ["parallel", "--will-cite", "--halt", "never", "--termseq",
+               f"TERM,{STOP_SECONDS * 1000},KILL,25", "-a",
                scan.write_list("pending", pending)]
     if options.jobs:
         command += ["-j", str(options.jobs)]
@@ -215,6 +220,30 @@ def run_locally(scan, pending, options, stop):
             stop.process.wait()
         except InterruptedError:
             pass
+    # A run that GNU parallel started as the signal came may have escaped it. Still running, it
+    # would write its files after this scan has ended, into the folder of the next call's run.
+    if stop.received is not None:
+        for process in session_processes(stop.process.pid):
+            try:
+                os.kill(process, stop.received)
+            except ProcessLookupError:
+                pass
+    while session_processes(stop.process.pid):
+        time.sleep(0.02)
+
+
+def session_processes(session):
+    """The processes of the session on this machine, zombies left out."""
+    found = []
+    for entry in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            with open(f"/proc/{entry}/stat", encoding="ascii", errors="replace") as file:
+                fields = file.read().rpartition(")")[2].split()
+        except OSError:
+            continue  # ended since the listing
+        if fields[3] == str(session) and fields[0] != "Z":
+            found.append(int(entry))
+    return found
 
 
 def slurm_job_active(job):

@@ -57,14 +57,23 @@ def test_a_stopped_scan_is_completed_by_running_it_again(tmp_path):
     base = input_file(tmp_path / "base.in", nx=4000, nt=6000, every_1D=1000)
     command = [sys.executable, os.path.join(TOOLS, "scan"), "-o", tmp_path / "scan", "-j", "1",
                base, "center=-1,-0.5,0,0.5,1"]
-    scan = subprocess.Popen(command, env=dict(os.environ, WAVE1D=PROGRAM),
+    # The program, taking half a second to end after a signal, as a large run writing out its
+    # last step on a busy machine may.
+    slow = tmp_path / "slow-wave1d"
+    slow.write_text(f'#!/bin/sh\ntrap \'trap "" TERM; sleep 0.5; exit 143\' TERM\n'
+                    f'"{PROGRAM}" "$@" &\nwait $!\n')
+    slow.chmod(0o755)
+    scan = subprocess.Popen(command, env=dict(os.environ, WAVE1D=slow),
                             stderr=subprocess.PIPE, text=True)
-    ended = []
-    while len(ended) < 2 and scan.poll() is None:
+    started, ended = set(), set()
+    while not 2 <= len(ended) < len(started) and scan.poll() is None:
         time.sleep(0.02)
-        ended = sorted((tmp_path / "scan").glob("*/ended.tsv"))
+        started, ended = ({path.parent for path in (tmp_path / "scan").glob(pattern)}
+                          for pattern in ("*/errors.txt", "*/ended.tsv"))
     scan.send_signal(signal.SIGTERM)
     assert scan.wait(timeout=60) == 128 + signal.SIGTERM, scan.stderr.read()
+    # The run under way has ended, with its status recorded, before the scan returns.
+    assert {path.parent for path in (tmp_path / "scan").glob("*/ended.tsv")} == started
     kept = {path: path.stat().st_mtime_ns for path in (tmp_path / "scan").glob("*/ended.tsv")
             if path.read_text().split()[2] == "0"}
     assert 2 <= len(kept) < 5
