@@ -66,11 +66,6 @@ void open_buffered_file(buffered_file& file, const char* name, bool lock) {
     file.buffer = std::make_unique_for_overwrite<char[]>(buffered_file_size);
 }
 
-char* reserve(buffered_file& file, std::size_t size) {
-    if (buffered_file_size - file.used < size) flush_buffer(file);
-    return file.buffer.get() + file.used;
-}
-
 void flush_buffer(buffered_file& file) {
     const std::size_t used = std::exchange(file.used, 0);
     if (const int error = write_all(file.fd, file.buffer.get(), used)) {

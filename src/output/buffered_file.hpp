@@ -31,12 +31,16 @@ inline constexpr std::size_t buffered_file_size = std::size_t{1} << 18;
 // message naming the folder. The lock goes with the process, however that ends.
 void open_buffered_file(buffered_file& file, const char* name, bool lock = false);
 
-// Room for size more bytes (at most buffered_file_size) at the end of the buffer, after writing
-// out what it holds when they would not fit. The caller adds what it wrote there to used.
-char* reserve(buffered_file& file, std::size_t size);
-
 // Writes out what is buffered. Throws run_failure with exit_output when a write fails.
 void flush_buffer(buffered_file& file);
+
+// Room for size more bytes (at most buffered_file_size) at the end of the buffer, after writing
+// out what it holds when they would not fit. The caller adds what it wrote there to used.
+// Inline: a profile reserves room for every point record.
+inline char* reserve(buffered_file& file, std::size_t size) {
+    if (buffered_file_size - file.used < size) flush_buffer(file);
+    return file.buffer.get() + file.used;
+}
 
 // After a failed write (a full disk, the file-size limit): cuts the file back to `whole`, so that
 // it ends on a whole output step, and closes it; nothing more is
