@@ -38,9 +38,26 @@ constexpr std::chrono::seconds write_out_interval{1};
 
 // The files first, so that a table row on the console has its blocks and norms in them.
 void write_out(ProfileFiles& files, std::optional<NormsFile>& norms, std::FILE* out) {
-    flush_profile_files(files);
-    if (norms) flush_norms_file(*norms);
+    const std::uint64_t xl_whole = files.xl.whole;
+    const std::uint64_t xtl_whole = files.xtl.whole;
+    try {
+        flush_profile_files(files);
+        if (norms) flush_norms_file(*norms);
+    } catch (const run_failure&) {
+        // norms.tsv failed after the profiles were written out: they end where it ends.
+        files.xl.whole = xl_whole;
+        files.xtl.whole = xtl_whole;
+        throw;
+    }
     flush_console(out);
+}
+
+// After an output file could not be written, and was cut back to the last write-out: the others
+// are cut back with it, so that all end on the same output step.
+void cut_back_files(ProfileFiles& files, std::optional<NormsFile>& norms) {
+    cut_back(files.xl);
+    cut_back(files.xtl);
+    if (norms) cut_back(norms->file);
 }
 
 // The row of norms.tsv at this output time, when the run writes one.
@@ -152,7 +169,12 @@ void run_wave1d(std::istream& in, std::FILE* out, std::FILE* err, bool with_norm
         flush_console(out);
     } catch (const run_failure& failure) {
         const int signal = received_interrupt();
-        if (signal == 0 || failure.console_error != EINTR) throw;
+        if (signal == 0 || failure.console_error != EINTR) {
+            if (failure.status == exit_output && failure.console_error == 0) {
+                cut_back_files(files, norms);
+            }
+            throw;
+        }
         stop_for_interrupt(signal, files, norms, out, true, time, step, output_time);
     }
 }

@@ -84,16 +84,16 @@ TEST(Surroundings, ClosedOrUnreadableStandardDescriptors) {
     }
 }
 
-// ulimit -f: the write past the limit fails as any failed write does, and both files are cut
-// back to the same whole output step, on one thread and on several.
-TEST(Surroundings, FileSizeLimitStopsWithBothFilesOnAWholeStep) {
+// ulimit -f: the write past the limit fails as any failed write does, and the profile files and
+// norms.tsv are cut back to the same whole output step, on one thread and on several.
+TEST(Surroundings, FileSizeLimitStopsWithEveryFileOnAWholeStep) {
     for (const char* threads : {"1", "2"}) {
         SCOPED_TRACE(std::string(threads) + " threads");
         temp_dir dir;
         run_options options;
         options.file_size_limit = 50 * 1024;
         options.environment = {{"OMP_NUM_THREADS", threads}, {"OMP_DYNAMIC", "false"}};
-        options.arguments = {WAVE1D_EXAMPLES_DIR "/outgoing_pulse.in"};
+        options.arguments = {"--norms", WAVE1D_EXAMPLES_DIR "/outgoing_pulse.in"};
         const run_result r = run_program(dir.path, "", options);
         EXPECT_EQ(r.exit_status, 4);
         EXPECT_TRUE(r.err == "wave1d: cannot write phi.xl: File too large\n" ||
@@ -102,6 +102,7 @@ TEST(Surroundings, FileSizeLimitStopsWithBothFilesOnAWholeStep) {
         const std::size_t blocks = profile_blocks(dir.path);
         EXPECT_GE(blocks, 1u);
         expect_profile_rules(dir.path, blocks, 400 / 4 + 1);
+        EXPECT_EQ(count_of(read_file(dir.path / "norms.tsv"), "\n"), 1 + blocks) << "header, rows";
     }
 }
 
