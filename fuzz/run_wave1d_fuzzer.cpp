@@ -1,5 +1,5 @@
-// Fuzzes the whole run: the dialogue, the grid, the evolution and both outputs, on arbitrary
-// input text, in a working directory of its own (entered only while a run is checked, so that
+// Fuzzes the whole run with --norms: the dialogue, the grid, the evolution, both profile files
+// and norms.tsv, on arbitrary input text, in a working directory of its own (entered only while a run is checked, so that
 // the fuzzer's own relative paths keep their meaning). Inputs that ask for a large grid or many
 // steps are skipped so that every run stays short.
 #include <unistd.h>
@@ -99,11 +99,31 @@ bool phi_never_nan(const std::string& text, std::size_t record_length) {
     return true;
 }
 
+// Every line of norms.tsv after the header holds eight numbers that read back whole, each
+// separated from the next by one tab.
+bool norms_rows_read_back(const std::string& text) {
+    std::istringstream lines(text);
+    std::string line;
+    std::getline(lines, line);
+    while (std::getline(lines, line)) {
+        if (count_of(line, "\t") != 7) return false;
+        const char* p = line.c_str();
+        for (int column = 0; column < 8; ++column) {
+            char* end = nullptr;
+            std::strtod(p, &end);
+            if (end == p || *end != (column < 7 ? '\t' : '\0')) return false;
+            p = end + 1;
+        }
+    }
+    return true;
+}
+
 // Runs the program on input in the current directory and checks the console, the status and
 // the files it leaves behind.
 void check_run(const std::string& input, bool readable, const RunParameters& params) {
     write_whole("phi.xl", stale_text);
     write_whole("phi.xtl", stale_text);
+    write_whole("norms.tsv", stale_text);
 
     char* buffer = nullptr;
     std::size_t buffer_size = 0;
@@ -116,7 +136,7 @@ void check_run(const std::string& input, bool readable, const RunParameters& par
     std::istringstream in(input);
     int status = 0;
     try {
-        run_wave1d(in, console, warnings);
+        run_wave1d(in, console, warnings, true);
     } catch (const run_failure& failure) {
         status = failure.status;
     }
@@ -143,9 +163,11 @@ void check_run(const std::string& input, bool readable, const RunParameters& par
 
     const std::string xl = read_whole("phi.xl");
     const std::string xtl = read_whole("phi.xtl");
+    const std::string norms = read_whole("norms.tsv");
     if (!readable) {
         require(status == exit_input, "input the dialogue refuses stops the run with exit_input");
-        require(xl == stale_text && xtl == stale_text, "a refused input touches no file");
+        require(xl == stale_text && xtl == stale_text && norms == stale_text,
+                "a refused input touches no file");
         return;
     }
     require(status == 0, "a small grid with readable input completes");
@@ -159,6 +181,10 @@ void check_run(const std::string& input, bool readable, const RunParameters& par
             "phi.xl has one block per table row");
     require(count_of(xtl, stale_text) == 0, "phi.xtl is emptied");
     require(phi_never_nan(xl, 32) && phi_never_nan(xtl, 48), "NaN in phi is written as zero");
+    require(norms.rfind("# time\t", 0) == 0 &&
+                static_cast<std::int64_t>(count_of(norms, "\n")) == 1 + rows,
+            "norms.tsv has its header and one row per table row");
+    require(norms_rows_read_back(norms), "every row of norms.tsv holds eight numbers");
 }
 
 }  // namespace
