@@ -1,7 +1,7 @@
 // Fuzzes the whole run with --norms: the dialogue, the grid, the evolution, both profile files
-// and norms.tsv, on arbitrary input text, in a working directory of its own (entered only while a run is checked, so that
-// the fuzzer's own relative paths keep their meaning). Inputs that ask for a large grid or many
-// steps are skipped so that every run stays short.
+// and norms.tsv, on arbitrary input text, in a working directory of its own (entered only while
+// a run is checked, so that the fuzzer's own relative paths keep their meaning). Inputs that ask
+// for a large grid or many steps are skipped so that every run stays short.
 #include <unistd.h>
 
 #include <cstdint>
