@@ -125,11 +125,15 @@ def test_pip_installs_the_package_into_a_virtual_environment(tmp_path):
     bin_folder = tmp_path / "venv" / "bin"
     subprocess.run([bin_folder / "python", "-m", "pip", "install", "-q", "--no-build-isolation",
                     "--no-index", tmp_path / "python"], check=True)
-    script = ("import wave1d, sys; run = wave1d.run(base=sys.argv[1], norms=True); "
-              "print(wave1d.__file__, run.norms['energy'][0])")
+    script = ("import importlib.metadata, wave1d, sys; "
+              "run = wave1d.run(base=sys.argv[1], norms=True); "
+              "print(wave1d.__file__, run.norms['energy'][0], "
+              "'wave1d', importlib.metadata.version('wave1d'))")
     shown = subprocess.run([bin_folder / "python", "-c", script, input_file(tmp_path / "in")],
                            cwd=tmp_path, capture_output=True, text=True, check=True).stdout
     assert shown.startswith(str(tmp_path / "venv" / "lib")) and "0.6266" in shown
+    version = subprocess.run([PROGRAM, "--version"], capture_output=True, text=True).stdout
+    assert shown.endswith(version), "the package has the program's version"
     usage = subprocess.run([bin_folder / "wave1d-scan", "--help"], capture_output=True,
                            text=True, check=True).stdout
     assert usage.startswith("Runs wave1d") and "  wave1d-scan [-o DIR]" in usage
