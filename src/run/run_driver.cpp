@@ -36,8 +36,8 @@ bool is_output_step(std::int32_t step, std::int32_t every_1D) {
 // in between, the buffers fill as usual.
 constexpr std::chrono::seconds write_out_interval{1};
 
-// The files first, so that a table row on the console has its blocks and norms in them.
-void write_out(ProfileFiles& files, std::optional<NormsFile>& norms, std::FILE* out) {
+// Writes out the profile files and norms.tsv, so that they end on the same output step.
+void write_out_files(ProfileFiles& files, std::optional<NormsFile>& norms) {
     const std::uint64_t xl_whole = files.xl.whole;
     const std::uint64_t xtl_whole = files.xtl.whole;
     try {
@@ -49,6 +49,11 @@ void write_out(ProfileFiles& files, std::optional<NormsFile>& norms, std::FILE* 
         files.xtl.whole = xtl_whole;
         throw;
     }
+}
+
+// The files first, so that a table row on the console has its blocks and norms in them.
+void write_out(ProfileFiles& files, std::optional<NormsFile>& norms, std::FILE* out) {
+    write_out_files(files, norms);
     flush_console(out);
 }
 
@@ -73,8 +78,7 @@ void write_norms(std::optional<NormsFile>& norms, double time, const FieldSet& f
                                      std::optional<NormsFile>& norms, std::FILE* out,
                                      bool console_stalled, double time, std::int32_t steps,
                                      double output_time) {
-    flush_profile_files(files);
-    if (norms) flush_norms_file(*norms);
+    write_out_files(files, norms);
     if (!console_stalled) {
         cut_blocking_writes();
         try {
@@ -164,6 +168,7 @@ void run_wave1d(std::istream& in, std::FILE* out, std::FILE* err, bool with_norm
         erase_progress(progress);
         print_closing_rule(out);
         release_fields(fields);
+        write_out_files(files, norms);
         close_profile_files(files);
         if (norms) close_norms_file(*norms);
         flush_console(out);
