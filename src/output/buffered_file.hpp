@@ -2,7 +2,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <initializer_list>
 #include <memory>
 
 #include "common/run_failure.hpp"
@@ -52,16 +51,3 @@ void cut_back(buffered_file& file);
 // exit_output when the write or the close fails; unchecked (while a run is already stopping) it
 // ignores failures.
 void close_buffered_file(buffered_file& file, bool checked);
-
-// Runs work, which writes to the files; when a write fails, every one of them is cut back to its
-// last whole output step (cut_back) before the failure goes on, so that they end on the same one.
-template <class Work>
-void keeping_whole_steps(std::initializer_list<buffered_file*> files, Work work) {
-    try {
-        work();
-    } catch (const run_failure&) {
-        for (buffered_file* file : files)
-            cut_back(*file);
-        throw;
-    }
-}

@@ -32,24 +32,22 @@ char* format_norm(char* first, double value) {
 }
 
 void write_norms_row(NormsFile& norms, double time, const field_norms& values) {
-    keeping_whole_steps({&norms.file}, [&] {
-        const double row[] = {
-            time,         values.max_abs_phi, values.l2_phi,        values.l2_psi,
-            values.l2_pi, values.energy,      values.l2_constraint, values.max_abs_constraint};
-        constexpr std::size_t columns = sizeof row / sizeof row[0];
-        char* const start = reserve(norms.file, columns * (longest_norm + 1));
-        char* p = start;
-        for (std::size_t c = 0; c < columns; ++c) {
-            p = format_norm(p, row[c]);
-            *p++ = c + 1 < columns ? '\t' : '\n';
-        }
-        norms.file.used += static_cast<std::size_t>(p - start);
-    });
+    const double row[] = {
+        time,         values.max_abs_phi, values.l2_phi,        values.l2_psi,
+        values.l2_pi, values.energy,      values.l2_constraint, values.max_abs_constraint};
+    constexpr std::size_t columns = sizeof row / sizeof row[0];
+    char* const start = reserve(norms.file, columns * (longest_norm + 1));
+    char* p = start;
+    for (std::size_t c = 0; c < columns; ++c) {
+        p = format_norm(p, row[c]);
+        *p++ = c + 1 < columns ? '\t' : '\n';
+    }
+    norms.file.used += static_cast<std::size_t>(p - start);
 }
 
 void flush_norms_file(NormsFile& norms) {
     if (norms.file.fd < 0) return;
-    keeping_whole_steps({&norms.file}, [&] { flush_buffer(norms.file); });
+    flush_buffer(norms.file);
     norms.file.whole = norms.file.written;
 }
 

@@ -189,36 +189,30 @@ ProfileFiles open_profile_files(int threads) {
 
 void write_initial_profile(ProfileFiles& files, double time, const GridFunction& x,
                            const GridFunction& phi, int threads) {
-    keeping_whole_steps({&files.xl, &files.xtl}, [&] {
-        time_line(files.xl, time);
-        profile_points(files, nullptr, x, phi, threads);
-        empty_line(files.xl);
-        empty_line(files.xl);
-    });
+    time_line(files.xl, time);
+    profile_points(files, nullptr, x, phi, threads);
+    empty_line(files.xl);
+    empty_line(files.xl);
 }
 
 // Each field is formatted once: the time field once per step, x and phi once per point; the
 // xtl record copies them.
 void write_profile(ProfileFiles& files, double time, const GridFunction& x, const GridFunction& phi,
                    int threads) {
-    keeping_whole_steps({&files.xl, &files.xtl}, [&] {
-        time_line(files.xl, time);
-        char time_field[16];
-        format_sci_into(time_field, time, 16, 8);
-        profile_points(files, time_field, x, phi, threads);
-        empty_line(files.xl);
-        empty_line(files.xl);
-        empty_line(files.xtl);
-        empty_line(files.xtl);
-    });
+    time_line(files.xl, time);
+    char time_field[16];
+    format_sci_into(time_field, time, 16, 8);
+    profile_points(files, time_field, x, phi, threads);
+    empty_line(files.xl);
+    empty_line(files.xl);
+    empty_line(files.xtl);
+    empty_line(files.xtl);
 }
 
 void flush_profile_files(ProfileFiles& files) {
     if (files.xl.fd < 0 || files.xtl.fd < 0) return;
-    keeping_whole_steps({&files.xl, &files.xtl}, [&] {
-        flush_buffer(files.xl);
-        flush_buffer(files.xtl);
-    });
+    flush_buffer(files.xl);
+    flush_buffer(files.xtl);
     files.xl.whole = files.xl.written;
     files.xtl.whole = files.xtl.written;
 }

@@ -24,9 +24,9 @@ struct alignas(64) profile_thread_buffers {
 // the end of the run. Whatever is still buffered when it is destroyed is written out;
 // close_profile_files is the checked way to end.
 //
-// Both files always end on the same whole output step: when a write fails (a full disk, the
-// file-size limit), both are cut back to their lengths at the last write-out
-// (flush_profile_files) and closed, and nothing more is written to them.
+// Each file's `whole` is its length at the last write-out (flush_profile_files): when a write
+// fails (a full disk, the file-size limit), the owner of the files cuts both back to it
+// (cut_back), with any other output file of the run, so that all end on the same output step.
 struct ProfileFiles {
     buffered_file xl;
     buffered_file xtl;

@@ -57,9 +57,11 @@ void write_out(ProfileFiles& files, std::optional<NormsFile>& norms, std::FILE* 
     flush_console(out);
 }
 
-// After an output file could not be written, and was cut back to the last write-out: the others
-// are cut back with it, so that all end on the same output step.
-void cut_back_files(ProfileFiles& files, std::optional<NormsFile>& norms) {
+// After an output file could not be written: every one is cut back to the last write-out, so
+// that all end on the same whole output step.
+void cut_back_after(const run_failure& failure, ProfileFiles& files,
+                    std::optional<NormsFile>& norms) {
+    if (failure.status != exit_output || failure.console_error != 0) return;
     cut_back(files.xl);
     cut_back(files.xtl);
     if (norms) cut_back(norms->file);
@@ -174,12 +176,15 @@ void run_wave1d(std::istream& in, std::FILE* out, std::FILE* err, bool with_norm
         flush_console(out);
     } catch (const run_failure& failure) {
         const int signal = received_interrupt();
-        if (signal == 0 || failure.console_error != EINTR) {
-            if (failure.status == exit_output && failure.console_error == 0) {
-                cut_back_files(files, norms);
+        if (signal != 0 && failure.console_error == EINTR) {
+            try {
+                stop_for_interrupt(signal, files, norms, out, true, time, step, output_time);
+            } catch (const run_failure& stop) {
+                cut_back_after(stop, files, norms);
+                throw;
             }
-            throw;
         }
-        stop_for_interrupt(signal, files, norms, out, true, time, step, output_time);
+        cut_back_after(failure, files, norms);
+        throw;
     }
 }
