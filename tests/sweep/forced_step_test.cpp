@@ -99,21 +99,8 @@ TEST(ForcedStep, MalformedValueStopsBeforeTheDialogue) {
     }
 }
 
-// Every valid value runs its kernel or the nearest one the processor has, with a warning that
-// names both; anything else names no kernel.
-TEST(ForcedStep, ReadsEveryValueAsAUserWritesIt) {
-    for (const char* value : {"sse2:divider", "avx2:divider", "avx2:first", "avx2:all",
-                              "avx512:divider", "avx512:first", "avx512:all"}) {
-        const forced_step forced = parse_forced_step(value).value_or(forced_step{});
-        EXPECT_TRUE(forced.set) << value;
-        EXPECT_TRUE(sweep_method_supported(forced.method)) << value;
-        if (!forced.warning.empty()) {
-            EXPECT_EQ(forced.warning.rfind("wave1d: warning: WAVE1D_STEP=" + std::string(value), 0),
-                      0u)
-                << forced.warning;
-            EXPECT_EQ(forced.warning.find('\n'), forced.warning.size() - 1);
-        }
-    }
+// Anything but the seven values names no kernel (each of those runs in the test above).
+TEST(ForcedStep, ReadsOnlyTheValuesAsAUserWritesThem) {
     for (const char* value : {"", "avx2", "avx2:", ":first", "sse2:first", "sse2:all", "AVX2:first",
                               "avx2:first ", "avx1024:divider", "avx2:first:all"}) {
         EXPECT_FALSE(parse_forced_step(value)) << "accepted '" << value << "'";
