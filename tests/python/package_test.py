@@ -13,12 +13,7 @@ import pytest
 
 import wave1d
 from profile_text import written
-from wave1d_testing import CHECKOUT, PROGRAM, SMALL, direct_run, input_file
-
-
-@pytest.fixture(autouse=True)
-def program(monkeypatch):
-    monkeypatch.setenv("WAVE1D", PROGRAM)
+from wave1d_testing import CHECKOUT, PROGRAM, SMALL, direct_run, input_file, is_png
 
 
 def test_run_returns_what_the_program_wrote(tmp_path):
@@ -63,13 +58,13 @@ def test_values_the_program_cannot_read_are_refused_before_a_run(tmp_path, chang
     assert not (tmp_path / "run").exists()
 
 
-def test_failures_and_warnings_of_the_program_reach_the_caller(tmp_path):
+def test_failures_and_warnings_of_the_program_reach_the_caller(tmp_path, monkeypatch):
     with pytest.raises(wave1d.RunFailed, match="exit status 2") as failure:
         wave1d.run(folder=tmp_path, base=input_file(tmp_path / "in", nx=2147483647))
     assert failure.value.status == 2 and "Integer overflow" in failure.value.stderr
     with pytest.warns(wave1d.RunWarning, match="Courant factor 2.5"):
         wave1d.run(folder=tmp_path, base=input_file(tmp_path / "in", courant=2.5))
-    os.environ["WAVE1D"] = str(tmp_path / "none")
+    monkeypatch.setenv("WAVE1D", str(tmp_path / "none"))
     with pytest.raises(FileNotFoundError, match="none is not an executable file"):
         wave1d.run(base=input_file(tmp_path / "in"))
 
@@ -136,7 +131,7 @@ def test_pip_installs_the_package_into_a_virtual_environment(tmp_path):
     assert shown.endswith(version), "the package has the program's version"
     usage = subprocess.run([bin_folder / "wave1d-scan", "--help"], capture_output=True,
                            text=True, check=True).stdout
-    assert usage.startswith("Runs wave1d") and "  wave1d-scan [-o DIR]" in usage
+    assert "  wave1d-scan [-o DIR]" in usage
 
 
 def test_the_scan_and_the_notebook_of_the_tools_page_work_as_written(tmp_path):
@@ -151,5 +146,4 @@ def test_the_scan_and_the_notebook_of_the_tools_page_work_as_written(tmp_path):
     shown = subprocess.run([sys.executable, "-c", notebook], cwd=tmp_path, check=True,
                            capture_output=True, text=True, env=dict(os.environ, MPLBACKEND="Agg"))
     assert shown.stdout.split("\n")[-3:] == ["1.4 0 1.1673499658429194e+52", "2.0 0 nan", ""]
-    with open(tmp_path / "out" / "pulse.png", "rb") as picture:
-        assert picture.read(8) == b"\x89PNG\r\n\x1a\n"
+    assert is_png(tmp_path / "out" / "pulse.png")

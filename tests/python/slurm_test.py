@@ -6,9 +6,8 @@ import subprocess
 
 import pytest
 
-from scan_test import check_like_direct_runs
 from slurm_cluster import ClusterUnavailable, slurm_cluster
-from wave1d_testing import PROGRAM, input_file, tool
+from wave1d_testing import PROGRAM, check_like_direct_runs, input_file, tool
 
 
 @pytest.fixture(scope="module")

@@ -30,80 +30,61 @@ def _free_port():
 
 @contextlib.contextmanager
 def slurm_cluster():
-    if os.geteuid() != 0:
-        raise ClusterUnavailable("the daemons need root")
-    missing = [p for p in ("munged", "slurmctld", "slurmd", "sbatch", "squeue")
+    missing = [p for p in ("munged", "slurmctld", "slurmd", "sbatch", "sinfo")
                if shutil.which(p) is None]
-    if missing:
-        raise ClusterUnavailable("not installed: " + ", ".join(missing) +
-                                 " (Debian: munge slurmctld slurmd slurm-client)")
+    if missing or os.geteuid() != 0:
+        raise ClusterUnavailable("the daemons need root" if not missing else "not installed: " +
+                                 ", ".join(missing) + " (Debian: munge slurmctld slurmd slurm-client)")
+    node = subprocess.run(["slurmd", "-C"], capture_output=True, text=True).stdout.split("\n")[0]
+    if not node.startswith("NodeName="):
+        raise ClusterUnavailable("slurmd -C does not describe this host")
     with tempfile.TemporaryDirectory(prefix="wave1d-slurm-") as home:
-        def path(name):
-            return os.path.join(home, name)
-
+        path = lambda name: os.path.join(home, name)  # noqa: E731
         os.chmod(home, 0o700)
         with open(path("munge.key"), "wb") as key:
             key.write(os.urandom(1024))
         os.chmod(path("munge.key"), 0o400)
-        for folder in ("state", "spool"):
-            os.mkdir(path(folder))
-        node = subprocess.run(["slurmd", "-C"], capture_output=True, text=True).stdout
-        node = node.splitlines()[0] if node.startswith("NodeName=") else ""
-        if not node:
-            raise ClusterUnavailable("slurmd -C does not describe this host")
+        host = socket.gethostname().split(".")[0]
         with open(path("slurm.conf"), "w") as conf:
             conf.write(f"""ClusterName=wave1dtest
-SlurmctldHost={socket.gethostname().split(".")[0]}
-SlurmUser=root
-SlurmdUser=root
-AuthType=auth/munge
+SlurmctldHost={host}
 AuthInfo=socket={path("munge.socket")}
-CredType=cred/munge
 SlurmctldPort={_free_port()}
 SlurmdPort={_free_port()}
-StateSaveLocation={path("state")}
-SlurmdSpoolDir={path("spool")}
+StateSaveLocation={home}
+SlurmdSpoolDir={home}
 SlurmctldPidFile={path("slurmctld.pid")}
 SlurmdPidFile={path("slurmd.pid")}
 SlurmctldLogFile={path("slurmctld.log")}
 SlurmdLogFile={path("slurmd.log")}
 ProctrackType=proctrack/linuxproc
-TaskPlugin=task/none
-JobAcctGatherType=jobacct_gather/none
-AccountingStorageType=accounting_storage/none
 SelectType=select/cons_tres
-SelectTypeParameters=CR_Core
 ReturnToService=2
-MpiDefault=none
 {node} State=UNKNOWN
 PartitionName=test Nodes=ALL Default=YES MaxTime=INFINITE State=UP
 """)
         environment = dict(os.environ, SLURM_CONF=path("slurm.conf"))
+        munged = ["munged", "-F", "--force", "--socket=" + path("munge.socket"),
+                  "--key-file=" + path("munge.key"), "--log-file=" + path("munged.log"),
+                  "--pid-file=" + path("munged.pid"), "--seed-file=" + path("munged.seed")]
         daemons = []
         try:
-            for command in (["munged", "-F", "--force", "--socket=" + path("munge.socket"),
-                             "--key-file=" + path("munge.key"), "--log-file=" + path("munged.log"),
-                             "--pid-file=" + path("munged.pid"),
-                             "--seed-file=" + path("munged.seed")],
-                            ["slurmctld", "-D", "-i"], ["slurmd", "-D"]):
-                daemons.append(subprocess.Popen(command, env=environment, cwd=home,
-                                                stdin=subprocess.DEVNULL,
-                                                stdout=subprocess.DEVNULL,
-                                                stderr=open(path(command[0] + ".err"), "w")))
+            for command in (munged, ["slurmctld", "-D", "-i"], ["slurmd", "-D"]):
+                with open(path(command[0] + ".log"), "a") as log:
+                    daemons.append(subprocess.Popen(command, env=environment, cwd=home,
+                                                    stdin=subprocess.DEVNULL, stdout=log,
+                                                    stderr=log))
                 time.sleep(0.5)
-            deadline = time.monotonic() + 30
-            while True:
-                state = subprocess.run(["sinfo", "-h", "-o", "%T"], env=environment,
-                                       capture_output=True, text=True).stdout.strip()
-                if state in ("idle", "mixed", "allocated"):
-                    break
+            deadline, state = time.monotonic() + 30, ""
+            while state not in ("idle", "mixed", "allocated"):
                 ended = [d.args[0] for d in daemons if d.poll() is not None]
                 if ended or time.monotonic() > deadline:
-                    logs = "".join(open(path(n)).read()[-600:] for n in os.listdir(home)
-                                   if n.endswith((".log", ".err")))
+                    logs = "".join(open(path(d.args[0] + ".log")).read()[-600:] for d in daemons)
                     raise ClusterUnavailable(f"the cluster did not start ({', '.join(ended)} "
                                              f"ended; node state {state!r}):\n{logs}")
                 time.sleep(0.3)
+                state = subprocess.run(["sinfo", "-h", "-o", "%T"], env=environment,
+                                       capture_output=True, text=True).stdout.strip()
             yield environment
         finally:
             for daemon in reversed(daemons):
