@@ -58,14 +58,9 @@ CASES = [
 def block(path, k):
     """The number of output times of phi.xl, and the time text and phi texts of the k-th (from 1,
     the last one for a larger k)."""
-    blocks = []
-    with open(path) as lines:
-        for line in lines:
-            fields = line.split()
-            if fields[:1] == ["#Time"]:
-                blocks.append((fields[2], []))
-            elif len(fields) == 2:
-                blocks[-1][1].append(fields[1])
+    with open(path) as file:
+        blocks = [(words[0], words[2::2]) for words in
+                  map(str.split, file.read().split("#Time =")[1:])]
     return len(blocks), blocks[min(k, len(blocks)) - 1]
 
 
@@ -115,20 +110,15 @@ def main(scratch):
         if not ok:
             failures.append(what)
 
-    for name, values in RUNS.items():
+    for name, words in RUNS.items():
         os.mkdir(os.path.join(scratch, name))
-        options = [value for value in values.split() if value.startswith("--")]
-        values = [value for value in values.split() if not value.startswith("--")]
-        subprocess.run([WAVE1D, *options], input="\n".join(values) + "\n", text=True,
-                       check=True, cwd=os.path.join(scratch, name), stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL)
+        subprocess.run([WAVE1D, *[w for w in words.split() if w.startswith("--")]], text=True,
+                       input="".join(w + "\n" for w in words.split() if w[:2] != "--"),
+                       check=True, cwd=os.path.join(scratch, name), capture_output=True)
     shutil.copy(os.path.join(scratch, "pulse", "norms.tsv"), os.path.join(scratch, "stale"))
     # While a run goes on, its norms.tsv can be a row behind phi.xl.
     with open(os.path.join(scratch, "running", "norms.tsv"), "r+") as file:
-        rows = file.readlines()
-        file.seek(0)
-        file.writelines(rows[:-1])
-        file.truncate()
+        file.truncate(file.read().rindex("\n", 0, -1) + 1)
 
     for n, case in enumerate(CASES):
         page = os.path.join(scratch, f"page{n}.html")
