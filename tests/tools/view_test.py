@@ -1,8 +1,6 @@
 """tools/view on real runs, its pages opened in headless Chromium: the frame count, a frame's time
 and largest |phi| as phi.xl writes them, differences, notes, the norms of the frame's time where
-a folder holds them, and no network request.
-Run as: python3 view_test.py WAVE1D (exits 77, skipped, without Chromium).
-"""
+a folder holds them, and no network request. Skipped without Chromium."""
 
 import json
 import os
@@ -12,11 +10,14 @@ import subprocess
 import sys
 import tempfile
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-TOOLS = os.path.join(HERE, "..", "..", "tools")
-sys.path[:0] = [os.path.join(HERE, "..", "..", "python"), os.path.join(HERE, "..", "support")]
-from wave1d.profiles import parse_number  # noqa: E402
-from profile_text import written  # noqa: E402
+import pytest
+
+from profile_text import written
+from wave1d.profiles import parse_number
+from wave1d_testing import PROGRAM, TOOLS
+
+if shutil.which("chromium") is None:
+    pytest.skip("chromium is not installed (Debian: chromium)", allow_module_level=True)
 
 RUNS = {  # the options and the twelve values of each run
     "pulse": "--norms -10 10 400 0.5 800 2 1 1 0 40 0 0",
@@ -102,77 +103,65 @@ def page_requests(net_log):
             if event["type"] == start and "file://" in json.dumps(event["params"])]
 
 
-def main(scratch):
-    failures = []
-
-    def check(what, ok, detail=""):
-        print(("ok: " if ok else "FAILED: ") + what + (f"\n  {detail}" if detail and not ok else ""))
-        if not ok:
-            failures.append(what)
-
+@pytest.fixture(scope="module")
+def scratch(tmp_path_factory):
+    """A folder of the runs of RUNS, each in a folder of its name."""
+    scratch = tmp_path_factory.mktemp("runs")
     for name, words in RUNS.items():
-        os.mkdir(os.path.join(scratch, name))
-        subprocess.run([WAVE1D, *[w for w in words.split() if w.startswith("--")]], text=True,
+        os.mkdir(scratch / name)
+        subprocess.run([PROGRAM, *[w for w in words.split() if w.startswith("--")]], text=True,
                        input="".join(w + "\n" for w in words.split() if w[:2] != "--"),
-                       check=True, cwd=os.path.join(scratch, name), capture_output=True)
-    shutil.copy(os.path.join(scratch, "pulse", "norms.tsv"), os.path.join(scratch, "stale"))
+                       check=True, cwd=scratch / name, capture_output=True)
+    shutil.copy(scratch / "pulse" / "norms.tsv", scratch / "stale")
     # While a run goes on, its norms.tsv can be a row behind phi.xl.
-    with open(os.path.join(scratch, "running", "norms.tsv"), "r+") as file:
+    with open(scratch / "running" / "norms.tsv", "r+") as file:
         file.truncate(file.read().rindex("\n", 0, -1) + 1)
+    return scratch
 
-    for n, case in enumerate(CASES):
-        page = os.path.join(scratch, f"page{n}.html")
-        subprocess.run([sys.executable, os.path.join(TOOLS, "view"), "-o", page,
-                        *case.get("options", []), *case["runs"]], check=True, cwd=scratch,
-                       capture_output=True)
-        dom = chromium(f"file://{page}#{case['fragment']}")
-        status = re.search(r'<div id="status">([^<]*)</div>', dom)
-        status = status.group(1) if status else "(no #status)"
-        k = int(re.search(r"frame=(\d+)", case["fragment"]).group(1))
-        outputs, (time, texts) = block(os.path.join(scratch, case["runs"][0], "phi.xl"), k)
-        frames = outputs
-        if case.get("fewer"):
-            frames = int(re.search(r" of (\d+)", status).group(1))
-            check(f"the page holds fewer than the {outputs} output times", frames < outputs)
-        largest = case.get("largest", largest_text(texts))
-        if "diff=1" in case["fragment"] and "largest" not in case:
-            others = block(os.path.join(scratch, case["runs"][1], "phi.xl"), k)[1][1]
-            largest = written(max(abs(parse_number(b) - parse_number(a))
-                                  for a, b in zip(texts, others)), 9)
-        want = f"frame {min(k, frames)} of {frames}, time {time}, max |phi| "
-        what = f"{' '.join(case['runs'])} #{case['fragment']}: {want}{largest or ''}"
-        check(what, status.startswith(want) and (largest is None or status == want + largest),
-              status)
-        shown = [norms_shown(os.path.join(scratch, run), time) for run in case["runs"]]
-        norms = re.findall(r'<div class="norms-status">([^<]*)</div>', dom)
-        check(f"  the norms of {', '.join(case['runs'])} at time {time}",
-              norms == [text for text in shown if text], norms)
-        for words in case.get("notes", []):
-            words = words.format(frames=frames)
-            check(f"  the page says \"{words}\"", words in dom)
 
-    # Two runs overlaid, as the user opens them: everything the page needs is inside it.
-    page = os.path.join(scratch, "page7.html")
-    net_log = os.path.join(scratch, "net.json")
+def view(scratch, *arguments):
+    return subprocess.run([sys.executable, os.path.join(TOOLS, "view"), *map(str, arguments)],
+                          cwd=scratch, capture_output=True, text=True)
+
+
+@pytest.mark.parametrize("case", CASES, ids=lambda case: " ".join(case["runs"]) + " #" +
+                         case["fragment"])
+def test_the_page_shows_a_frame_as_phi_xl_writes_it(scratch, tmp_path, case):
+    page = tmp_path / "page.html"
+    assert view(scratch, "-o", page, *case.get("options", []), *case["runs"]).returncode == 0
+    dom = chromium(f"file://{page}#{case['fragment']}")
+    status = re.search(r'<div id="status">([^<]*)</div>', dom)
+    status = status.group(1) if status else "(no #status)"
+    k = int(re.search(r"frame=(\d+)", case["fragment"]).group(1))
+    outputs, (time, texts) = block(scratch / case["runs"][0] / "phi.xl", k)
+    frames = outputs
+    if case.get("fewer"):
+        frames = int(re.search(r" of (\d+)", status).group(1))
+        assert frames < outputs
+    largest = case.get("largest", largest_text(texts))
+    if "diff=1" in case["fragment"] and "largest" not in case:
+        others = block(scratch / case["runs"][1] / "phi.xl", k)[1][1]
+        largest = written(max(abs(parse_number(b) - parse_number(a))
+                              for a, b in zip(texts, others)), 9)
+    want = f"frame {min(k, frames)} of {frames}, time {time}, max |phi| "
+    assert status == want + largest if largest else status.startswith(want), status
+    shown = [norms_shown(scratch / run, time) for run in case["runs"]]
+    norms = re.findall(r'<div class="norms-status">([^<]*)</div>', dom)
+    assert norms == [text for text in shown if text]
+    for words in case.get("notes", []):
+        assert words.format(frames=frames) in dom
+
+
+def test_the_page_asks_the_network_for_nothing(scratch, tmp_path):
+    """Two runs overlaid, as the user opens them: everything the page needs is inside it."""
+    page, net_log = tmp_path / "page.html", tmp_path / "net.json"
+    assert view(scratch, "-o", page, "pulse", "coarse").returncode == 0
     chromium(f"file://{page}", f"--log-net-log={net_log}")
-    with open(page) as file:
-        head = file.read(2000)
-    check("the page forbids itself any request",
-          re.search(r"Content-Security-Policy\"\s+content=\"default-src 'none';", head) is not None)
-    check("and asks the network for nothing", page_requests(net_log) == [],
-          page_requests(net_log))
-
-    missing = subprocess.run([sys.executable, os.path.join(TOOLS, "view"), scratch],
-                             capture_output=True, text=True)
-    check("a folder without phi.xl: status 1 and its name", missing.returncode == 1 and
-          f"{scratch}/phi.xl does not exist" in missing.stderr, missing.stderr)
-    return 1 if failures else 0
+    assert re.search(r"Content-Security-Policy\"\s+content=\"default-src 'none';",
+                     page.read_text()[:2000])
+    assert page_requests(net_log) == []
 
 
-if __name__ == "__main__":
-    WAVE1D = os.path.abspath(sys.argv[1])
-    if shutil.which("chromium") is None:
-        print("chromium is not installed (on Debian: tools/install-prerequisites tests)")
-        sys.exit(77)
-    with tempfile.TemporaryDirectory() as folder:
-        sys.exit(main(folder))
+def test_a_folder_without_phi_xl_is_named(tmp_path):
+    missing = view(tmp_path, tmp_path)
+    assert missing.returncode == 1 and f"{tmp_path}/phi.xl does not exist" in missing.stderr
