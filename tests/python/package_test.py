@@ -23,13 +23,9 @@ def test_run_returns_what_the_program_wrote(tmp_path):
     direct = direct_run(tmp_path / "direct", input_file(tmp_path / "in"))
     for name in ("phi.xl", "norms.tsv"):
         assert (tmp_path / "run" / name).read_bytes() == direct[name]
-    blocks = wave1d.read_xl(tmp_path / "run" / "phi.xl")
-    assert list(run.times) == [time for time, _, _ in blocks] == [0, 1.25, 2.5, 3.75, 5]
-    assert isinstance(run.x, numpy.ndarray) and list(run.x) == list(blocks[0][1])
-    assert run.phi.shape == (5, 21) and list(run.phi[-1]) == list(blocks[-1][2])
+    # The profiles read are checked against the file's text on a blown-up run below.
+    assert list(run.times) == [0, 1.25, 2.5, 3.75, 5] and run.phi.shape == (5, 21)
     table = numpy.loadtxt(tmp_path / "run" / "norms.tsv")
-    assert list(run.norms) == ["time", "max_abs_phi", "l2_phi", "l2_psi", "l2_pi", "energy",
-                               "l2_constraint", "max_abs_constraint"]
     assert numpy.array_equal(numpy.column_stack(list(run.norms.values())), table)
     assert run.inputs == numbers
 

@@ -7,14 +7,14 @@ import subprocess
 import pytest
 
 from slurm_cluster import ClusterUnavailable, slurm_cluster
-from wave1d_testing import PROGRAM, check_like_direct_runs, input_file, tool
+from wave1d_testing import check_like_direct_runs, input_file, tool
 
 
 @pytest.fixture(scope="module")
 def cluster():
     try:
         with slurm_cluster() as environment:
-            yield dict(environment, WAVE1D=PROGRAM)
+            yield environment
     except ClusterUnavailable as reason:
         pytest.skip(f"no Slurm cluster: {reason}")
 
