@@ -86,7 +86,7 @@ def test_every_number_form_of_a_blown_up_run_is_read(tmp_path):
      [[1e-300, math.nan, 2.0, -1e-300, math.inf, -math.inf, 1.0]]),
     ("phi.xl", "#Time =   0.000000E+00\n  1.0E+00  1.0E+0x\n", 'line 2: "1.0E\\+0x" is not'),
     ("norms.tsv", "# time\tenergy\n0\tinf\n1e-300\t-inf\n2.5\tnan\n3\t0.5",
-     {"time": [0, 1e-300, 2.5], "energy": [math.inf, -math.inf, math.nan]}),
+     [[0, 1e-300, 2.5], [math.inf, -math.inf, math.nan]]),
     ("norms.tsv", "# time\tenergy\n0\t1\n2\n", "line 3: expected 2 numbers, found 1"),
 ])
 def test_hand_made_files(tmp_path, name, text, expected):
@@ -99,8 +99,9 @@ def test_hand_made_files(tmp_path, name, text, expected):
     found = read(tmp_path / name)
     if name == "phi.xl":
         found = [[time, *x, *phi] for time, x, phi in found]
-    else:
-        found, expected = list(found.values()), list(expected.values())
+    else:  # the columns, "time" then "energy"
+        assert list(found) == ["time", "energy"]
+        found = list(found.values())
     numpy.testing.assert_array_equal(numpy.array(found, dtype=float), expected)
 
 

@@ -32,15 +32,16 @@ def _free_port():
 def slurm_cluster():
     missing = [p for p in ("munged", "slurmctld", "slurmd", "sbatch", "sinfo")
                if shutil.which(p) is None]
-    if missing or os.geteuid() != 0:
-        raise ClusterUnavailable("the daemons need root" if not missing else "not installed: " +
-                                 ", ".join(missing) + " (Debian: munge slurmctld slurmd slurm-client)")
+    if missing:
+        raise ClusterUnavailable(f"not installed: {', '.join(missing)} "
+                                 "(Debian: munge slurmctld slurmd slurm-client)")
+    if os.geteuid() != 0:
+        raise ClusterUnavailable("the daemons need root")
     node = subprocess.run(["slurmd", "-C"], capture_output=True, text=True).stdout.split("\n")[0]
     if not node.startswith("NodeName="):
         raise ClusterUnavailable("slurmd -C does not describe this host")
     with tempfile.TemporaryDirectory(prefix="wave1d-slurm-") as home:
         path = lambda name: os.path.join(home, name)  # noqa: E731
-        os.chmod(home, 0o700)
         with open(path("munge.key"), "wb") as key:
             key.write(os.urandom(1024))
         os.chmod(path("munge.key"), 0o400)

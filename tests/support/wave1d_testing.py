@@ -13,7 +13,8 @@ CHECKOUT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
 TOOLS = os.path.join(CHECKOUT, "tools")
 # Absolute, for the runs and tools started in other folders.
 PROGRAM = os.environ["WAVE1D"] = os.path.abspath(os.environ["WAVE1D"])
-# The twelve values, in the order the program reads them, of a pulse that leaves through outgoing boundaries in a few hundredths of a second.
+# The twelve values, in the order the program reads them, of a pulse that leaves through
+# outgoing boundaries in a few hundredths of a second.
 SMALL = dict(xmin="-10", xmax="10", nx="80", courant="0.5", nt="40", boundtype="2",
              amplitude="1", width="1", center="0", every_1D="10", lapsetype="0", shifttype="0")
 # The files a run leaves that the program writes.

@@ -29,8 +29,6 @@ RUNS = {  # the options and the twelve values of each run
     "stale": "-10 10 400 0.5 800 2 1 1 0 80 0 0",  # given the norms.tsv of pulse below
     "running": "--norms -10 10 400 0.5 800 2 1 1 0 40 0 0",  # its last row of norms cut below
 }
-NORMS = ["max_abs_phi", "l2_phi", "l2_psi", "l2_pi", "energy", "l2_constraint",
-         "max_abs_constraint"]
 
 # Folders, tools/view options, the page's address fragment; what #status says is checked
 # against phi.xl of the first folder (with diff=1, against the difference of the second's
@@ -72,10 +70,10 @@ def norms_shown(folder, time):
     if not os.path.exists(path) or os.path.basename(folder) == "stale":  # another run's
         return None
     with open(path) as file:
-        rows = [line.rstrip("\n").split("\t") for line in file][1:]
+        header, *rows = [line.rstrip("\n").split("\t") for line in file]
     row = min(rows, key=lambda row: abs(float(row[0]) - parse_number(time)))
     return f"norms of {os.path.basename(folder)} at time {row[0]}: " + ", ".join(
-        f"{name} {value}" for name, value in zip(NORMS, row[1:]))
+        f"{name} {value}" for name, value in zip(header[1:], row[1:]))
 
 
 def largest_text(texts):
@@ -85,19 +83,18 @@ def largest_text(texts):
 
 def chromium(url, *flags):
     with tempfile.TemporaryDirectory() as profile:
-        command = ["chromium", "--headless", "--disable-gpu", "--disable-quic", "--no-first-run",
-                   "--disable-background-networking", "--disable-component-update",
-                   "--disable-sync", f"--user-data-dir={profile}", *flags,
+        # --no-sandbox: Chromium runs as root only without its sandbox.
+        command = ["chromium", "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
+                   "--no-first-run", "--disable-background-networking",
+                   "--disable-component-update", "--disable-sync", f"--user-data-dir={profile}",
+                   *flags,
                    "--dump-dom", "--virtual-time-budget=10000", url]
-        if os.geteuid() == 0:
-            command.insert(1, "--no-sandbox")
         return subprocess.run(command, capture_output=True, text=True, timeout=120).stdout
 
 
 def page_requests(net_log):
     """The URLs that a page (not the browser itself) asked the network for."""
-    with open(net_log) as file:
-        log = json.load(file)
+    log = json.loads(net_log.read_text())
     start = log["constants"]["logEventTypes"]["URL_REQUEST_START_JOB"]
     return [event["params"]["url"] for event in log["events"]
             if event["type"] == start and "file://" in json.dumps(event["params"])]
