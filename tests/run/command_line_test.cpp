@@ -15,10 +15,13 @@ namespace {
 namespace fs = std::filesystem;
 
 // Runs the program with the arguments and standard input left open and empty, as a terminal
-// nobody types at: a program that waited on it would be killed (status 137).
-run_result run_with(const temp_dir& dir, const std::vector<std::string>& arguments) {
+// nobody types at: a program that waited on it would be killed (status 137). Standard output
+// goes to stdout_path, if given.
+run_result run_with(const temp_dir& dir, const std::vector<std::string>& arguments,
+                    const std::string& stdout_path = "") {
     run_options options;
     options.arguments = arguments;
+    options.stdout_path = stdout_path;
     options.stdin_held_open = true;
     return run_program(dir.path, "", options);
 }
@@ -76,23 +79,22 @@ TEST(CommandLine, AnInputFileAndNormsChangeNothingElseOfTheRun) {
         // Standard input stays open and empty when the values come from the file.
         options.stdin_held_open = std::find(form.begin(), form.end(), "FILE") != form.end();
         const run_result r = run_program(dir.path, in, options);
-        const std::string shown = form.front() + (form.size() > 1 ? " " + form.back() : "");
-        ASSERT_EQ(r.exit_status, 0) << shown << ": " << r.err;
-        EXPECT_EQ(r.out, plain.out) << shown;
-        EXPECT_EQ(r.err, plain.err) << shown;
-        for (const char* name : {"phi.xl", "phi.xtl"}) {
-            EXPECT_EQ(read_file(dir.path / name), read_file(piped.path / name)) << shown << name;
-        }
+        SCOPED_TRACE(form.front() + (form.size() > 1 ? " " + form.back() : ""));
+        ASSERT_EQ(r.exit_status, 0) << r.err;
+        EXPECT_EQ(r.err, plain.err);
+        expect_same_output(output_of(r, dir.path), output_of(plain, piped.path));
         const bool norms = std::find(form.begin(), form.end(), "--norms") != form.end();
-        EXPECT_EQ(fs::exists(dir.path / "norms.tsv"), norms) << shown;
+        EXPECT_EQ(fs::exists(dir.path / "norms.tsv"), norms);
     }
 }
 
-TEST(CommandLine, BadArgumentsStopAtOnceAndTouchNoFile) {
+// Bad arguments, and help that cannot be written, stop at once with a message and touch no file.
+TEST(CommandLine, FailuresStopAtOnceAndTouchNoFile) {
     struct bad {
         std::vector<std::string> arguments;
         int status;
         std::string message;
+        std::string stdout_path = "";  // empty: captured
     };
     const bad cases[] = {
         {{"missing.in"}, 3, "wave1d: cannot open \"missing.in\": No such file or directory"},
@@ -107,11 +109,15 @@ TEST(CommandLine, BadArgumentsStopAtOnceAndTouchNoFile) {
         {{"-\x01" + std::string(100, 'y')},
          5,
          "wave1d: unknown option \"-\\x01" + std::string(62, 'y') + "\"...;"},
+        {{"--help"},
+         4,
+         "wave1d: cannot write to standard output: No space left on device",
+         "/dev/full"},
     };
     for (const bad& b : cases) {
         temp_dir dir;
         plant_stale_files(dir.path);
-        const run_result r = run_with(dir, b.arguments);
+        const run_result r = run_with(dir, b.arguments, b.stdout_path);
         EXPECT_EQ(r.exit_status, b.status) << b.message;
         EXPECT_EQ(r.out, "");
         const auto err = split_lines(r.err);
@@ -120,16 +126,6 @@ TEST(CommandLine, BadArgumentsStopAtOnceAndTouchNoFile) {
         expect_stale_files_untouched(dir.path);
         EXPECT_FALSE(fs::exists(dir.path / "norms.tsv"));
     }
-}
-
-TEST(CommandLine, HelpThatCannotBeWrittenFails) {
-    temp_dir dir;
-    run_options to_full;
-    to_full.arguments = {"--help"};
-    to_full.stdout_path = "/dev/full";
-    const run_result r = run_program(dir.path, "", to_full);
-    EXPECT_EQ(r.exit_status, 4);
-    EXPECT_NE(r.err.find("No space left on device"), std::string::npos) << r.err;
 }
 
 }  // namespace

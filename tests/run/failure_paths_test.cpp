@@ -2,7 +2,6 @@
 // case is a child process whose exit status, standard error and files left behind are checked.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -20,16 +19,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-bool starts_with(const std::string& text, const std::string& prefix) {
-    return text.rfind(prefix, 0) == 0;
-}
-
-bool ends_with(const std::string& text, const std::string& suffix) {
-    return text.size() >= suffix.size() &&
-           text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
-}
-
-const std::string closing_rule = "  ------------------------------\n";
 std::size_t sampled_points(std::int64_t intervals) {
     return intervals < 0 ? 0 : intervals / 4 + 1;
 }
@@ -69,7 +58,7 @@ TEST(FailurePaths, RefusedValuesOfEveryKindStopBeforeAnyFileIsTouched) {
         EXPECT_EQ(r.exit_status, 3) << name;
         const auto err = split_lines(r.err);
         ASSERT_EQ(err.size(), 1u) << r.err;
-        EXPECT_TRUE(starts_with(err[0], "wave1d: cannot read " + name + " (")) << r.err;
+        EXPECT_TRUE(err[0].starts_with("wave1d: cannot read " + name + " (")) << r.err;
         EXPECT_NE(err[0].find(c.reason), std::string::npos) << r.err;
         // Every prompt up to the refused one, each answered one with its empty line.
         EXPECT_EQ(split_lines(r.out).size(), 2 * c.refused + 1) << name << ":\n" << r.out;
@@ -103,17 +92,8 @@ TEST(FailurePaths, LinesAreBoundedSoEndlessInputCannotFillMemory) {
     }
 }
 
-TEST(FailurePaths, LastValueWithoutALineFeedStillCompletes) {
-    temp_dir dir;
-    std::string text = input_with();
-    text.pop_back();
-    const run_result r = run_program(dir.path, text);
-    EXPECT_EQ(r.exit_status, 0) << r.err;
-    EXPECT_TRUE(ends_with(r.out, closing_rule));
-}
-
 // A grid that cannot be held stops before the summary and leaves stale files untouched: the
-// largest stop on their size alone, with no storage touched, so the refusal is quick; one that
+// largest stop on their size alone, with no storage touched; one that
 // passes the size check but is refused by the system (an address-space limit) stops at the
 // first allocation that fails, with the system's reason.
 TEST(FailurePaths, GridsTooLargeToHoldStopBeforeTheSummary) {
@@ -137,13 +117,10 @@ TEST(FailurePaths, GridsTooLargeToHoldStopBeforeTheSummary) {
         plant_stale_files(dir.path);
         run_options options;
         options.address_space_limit = c.address_space_limit;
-        const auto start = std::chrono::steady_clock::now();
         const run_result r =
             run_program(dir.path, input_with({{"nx", c.intervals}, {"boundtype", "1"}}), options);
-        const auto elapsed = std::chrono::steady_clock::now() - start;
         SCOPED_TRACE("nx " + c.intervals);
         EXPECT_EQ(r.exit_status, c.status) << r.err;
-        EXPECT_LT(elapsed, std::chrono::seconds(10));
         const auto err = split_lines(r.err);
         ASSERT_EQ(err.size(), c.status == 2 ? 1u : 2u) << r.err;
         EXPECT_EQ(err.back(), c.status == 2 ? "Integer overflow when calculating the amount of "
@@ -152,69 +129,67 @@ TEST(FailurePaths, GridsTooLargeToHoldStopBeforeTheSummary) {
         if (c.status == 1) {
             EXPECT_NE(err[0].find(c.reason), std::string::npos) << err[0];
         }
-        EXPECT_TRUE(ends_with(r.out, " shifttype\n\n")) << "nothing after the dialogue";
+        EXPECT_TRUE(r.out.ends_with(" shifttype\n\n")) << "nothing after the dialogue";
         expect_stale_files_untouched(dir.path);
     }
 }
 
-// phi.xl is created first, then phi.xtl, then with --norms norms.tsv: a directory in the way of
-// any stops the run with its name and the system's reason, after the first table row; when
-// phi.xl is in the way, phi.xtl is not touched, and when a later one is, phi.xl is left empty.
-TEST(FailurePaths, ADirectoryInTheWayOfAnOutputFileStopsTheRun) {
-    for (const std::string name : {"phi.xl", "phi.xtl", "norms.tsv"}) {
+// An output that cannot be written stops the run where it fails, with the file's name and the
+// system's reason, and no closing rule. phi.xl is created first, then phi.xtl, then with --norms
+// norms.tsv: a directory in the way of any stops the run after the first table row; when phi.xl
+// is in the way, phi.xtl is not touched, and when a later one is, phi.xl is left empty. A file or
+// console on a full device stops the run before all of its rows, also while the records are
+// formatted on several threads: the block of time zero and its norms are written out at once.
+TEST(FailurePaths, AnOutputThatCannotBeWrittenStopsTheRun) {
+    struct unwritable {
+        std::string name;  // the file in the way or on /dev/full, or "standard output"
+        bool directory;    // a directory in the way, else /dev/full
+        std::string threads;
+        std::string err;
+    };
+    const std::string full = ": No space left on device\n";
+    const unwritable cases[] = {
+        {"phi.xl", true, "1", "cannot create phi.xl: Is a directory\n"},
+        {"phi.xtl", true, "1", "cannot create phi.xtl: Is a directory\n"},
+        {"norms.tsv", true, "1", "cannot create norms.tsv: Is a directory\n"},
+        {"phi.xl", false, "1", "cannot write phi.xl" + full},
+        {"phi.xtl", false, "1", "cannot write phi.xtl" + full},
+        {"phi.xl", false, "2", "cannot write phi.xl" + full},
+        {"phi.xtl", false, "2", "cannot write phi.xtl" + full},
+        {"norms.tsv", false, "1", "cannot write norms.tsv" + full},
+        {"standard output", false, "1", "cannot write to standard output" + full},
+    };
+    for (const unwritable& c : cases) {
+        SCOPED_TRACE(c.err);
         temp_dir dir;
         plant_stale_files(dir.path);
-        fs::remove(dir.path / name);
-        fs::create_directory(dir.path / name);
         run_options options;
-        options.arguments = {"--norms"};
-        const run_result r = run_program(dir.path, input_with(), options);
-        EXPECT_EQ(r.exit_status, 4) << name;
-        EXPECT_EQ(r.err, "wave1d: cannot create " + name + ": Is a directory\n");
-        EXPECT_EQ(table_row_count(r.out), 1u) << name;
-        EXPECT_FALSE(ends_with(r.out, closing_rule)) << name;
-        if (name == "phi.xl") {
-            EXPECT_EQ(read_file(dir.path / "phi.xtl"), "from an earlier run\n");
-        } else {
-            EXPECT_EQ(read_file(dir.path / "phi.xl"), "");
-        }
-    }
-}
-
-// A console or output file that fills up stops the run where the write fails: no closing rule,
-// and not all of the output rows, also while the records are formatted on several threads. The
-// block of time zero and its norms are written out at once, so a full device is found there.
-TEST(FailurePaths, AFullDeviceStopsTheRunWhereTheWriteFails) {
-    struct full {
-        std::string name;  // the file on /dev/full, or "standard output"
-        std::string threads;
-    };
-    for (const full& c :
-         {full{"phi.xl", "1"}, full{"phi.xtl", "1"}, full{"phi.xl", "2"}, full{"phi.xtl", "2"},
-          full{"norms.tsv", "1"}, full{"standard output", "1"}}) {
-        SCOPED_TRACE(c.name + " on " + c.threads + " threads");
-        temp_dir dir;
-        run_options options;
-        if (c.name == "norms.tsv") options.arguments = {"--norms"};
+        if (c.directory || c.name == "norms.tsv") options.arguments = {"--norms"};
         options.environment = {{"OMP_NUM_THREADS", c.threads}, {"OMP_DYNAMIC", "false"}};
         if (c.name == "standard output") {
             options.stdout_path = "/dev/full";
         } else {
-            fs::create_symlink("/dev/full", dir.path / c.name);
+            fs::remove(dir.path / c.name);
+            if (c.directory) fs::create_directory(dir.path / c.name);
+            if (!c.directory) fs::create_symlink("/dev/full", dir.path / c.name);
         }
         const run_result r = run_program(
             dir.path,
             input_with({{"nx", "40000"}, {"nt", "100"}, {"every_1D", "1"}, {"boundtype", "1"}}),
             options);
         EXPECT_EQ(r.exit_status, 4);
-        if (c.name == "standard output") {
-            EXPECT_EQ(r.err, "wave1d: cannot write to standard output: No space left on device\n");
-            continue;
-        }
-        EXPECT_EQ(r.err, "wave1d: cannot write " + c.name + ": No space left on device\n");
+        EXPECT_EQ(r.err, "wave1d: " + c.err);
+        if (c.name == "standard output") continue;
         EXPECT_GE(table_row_count(r.out), 1u);
         EXPECT_LT(table_row_count(r.out), 101u);
-        EXPECT_FALSE(ends_with(r.out, closing_rule));
+        EXPECT_FALSE(r.out.ends_with(closing_rule));
+        if (!c.directory) continue;
+        EXPECT_EQ(table_row_count(r.out), 1u);
+        if (c.name == "phi.xl") {
+            EXPECT_EQ(read_file(dir.path / "phi.xtl"), "from an earlier run\n");
+        } else {
+            EXPECT_EQ(read_file(dir.path / "phi.xl"), "");
+        }
     }
 }
 
@@ -243,7 +218,7 @@ TEST(FailurePaths, EveryBoundaryTypeOnTinyGridsCompletesCleanly) {
                 }
                 const std::size_t rows = no_interval ? 1 : 3;
                 EXPECT_EQ(table_row_count(r.out), rows);
-                EXPECT_TRUE(ends_with(r.out, closing_rule));
+                EXPECT_TRUE(r.out.ends_with(closing_rule));
                 expect_profile_rules(dir.path, rows, sampled_points(intervals));
             }
         }
@@ -265,11 +240,7 @@ TEST(FailurePaths, AZeroDomainCompletesWithNaNWrittenAsZero) {
 // NaN, which the files write as zero and the table as NaN.
 TEST(FailurePaths, UnstableRunOverflowsAndKeepsTheOutputRules) {
     temp_dir dir;
-    const run_result r = run_program(dir.path, input_with({{"nx", "16"},
-                                                           {"courant", "3"},
-                                                           {"nt", "520"},
-                                                           {"every_1D", "1"},
-                                                           {"boundtype", "2"}}));
+    const run_result r = run_program(dir.path, overflowing_run);
     ASSERT_EQ(r.exit_status, 0) << r.err;
     EXPECT_NE(r.out.find("|  Infinity  |"), std::string::npos);
     EXPECT_NE(r.out.find("|       NaN  |"), std::string::npos);

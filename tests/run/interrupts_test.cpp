@@ -26,8 +26,8 @@ namespace {
 namespace fs = std::filesystem;
 using std::chrono::milliseconds;
 
-// A pulse on 1024 intervals of [-1, 1], so dx = 1/512 and dt = 1/1024 are exact and so is every
-// time, for as many steps as the counter allows: the run goes on until it is stopped.
+// A pulse on a power of two of intervals of [-1, 1], so that dt = 1 / intervals is exact and so
+// is every time, for as many steps as the counter allows: the run goes on until it is stopped.
 std::string endless_run(int intervals, int every_1D) {
     return input_with({{"nx", std::to_string(intervals)},
                        {"nt", "2147483647"},
@@ -36,16 +36,7 @@ std::string endless_run(int intervals, int every_1D) {
 
 constexpr int intervals = 1024;
 constexpr std::size_t sampled = intervals / 4 + 1;
-
-// Polls every few milliseconds until done() holds; false when limit passes first.
-bool wait_until(const std::function<bool()>& done, milliseconds limit) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        std::this_thread::sleep_for(milliseconds(5));
-    }
-    return true;
-}
+constexpr double dt = 1 / 1024.0;
 
 // Waits for the child to end, without collecting it; kills it when it does not end in time, so a
 // run that ignores its signal fails the test instead of hanging it.
@@ -65,10 +56,6 @@ void expect_ends(pid_t child) {
     }
 }
 
-int blocks_in(const fs::path& file) {
-    return static_cast<int>(count_of(read_file(file), "#Time = "));
-}
-
 // The time of the last block of phi.xl, as its time line writes it, without leading blanks.
 std::string last_block_time(const fs::path& dir) {
     const std::string xl = read_file(dir / "phi.xl");
@@ -78,23 +65,22 @@ std::string last_block_time(const fs::path& dir) {
     return xl.substr(start, xl.find('\n', at) - start);
 }
 
-// The one line an interrupted run leaves on standard error, with the count of steps taken; files
-// names the files that hold the whole output steps.
-void expect_interrupt_message(const run_result& r, const fs::path& dir, long* steps,
+// The one line an interrupted run leaves on standard error; files names the files that hold the
+// whole output steps. Returns the count of steps taken, whose time is that many steps of dt.
+long expect_interrupt_message(const run_result& r, const fs::path& dir, double dt,
                               const std::string& files = "phi.xl and phi.xtl") {
     const std::string head = "wave1d: interrupted at time ";
     const std::string tail =
         "; " + files + " hold the output steps up to time " + last_block_time(dir) + "\n";
-    ASSERT_EQ(r.err.rfind(head, 0), 0u) << r.err;
-    ASSERT_GT(r.err.size(), tail.size());
-    EXPECT_EQ(r.err.substr(r.err.size() - tail.size()), tail) << r.err;
+    EXPECT_TRUE(r.err.starts_with(head)) << r.err;
+    EXPECT_TRUE(r.err.ends_with(tail)) << r.err;
     EXPECT_EQ(count_of(r.err, "\n"), 1u) << r.err;
     const auto after = r.err.find(" after ");
-    ASSERT_NE(after, std::string::npos) << r.err;
-    *steps = std::strtol(r.err.c_str() + after + 7, nullptr, 10);
-    // The time of the step the run stopped after is that many steps of dt = 1/1024.
+    if (!r.err.starts_with(head) || after == std::string::npos) return -1;
+    const long steps = std::strtol(r.err.c_str() + after + 7, nullptr, 10);
     const double time = std::strtod(r.err.c_str() + head.size(), nullptr);
-    EXPECT_NEAR(time, *steps / 1024.0, *steps / 1024.0 * 1e-6 + 1e-12) << r.err;
+    EXPECT_NEAR(time, steps * dt, steps * dt * 1e-6 + 1e-12) << r.err;
+    return steps;
 }
 
 // After several output steps, each of which the run wrote out once a second had passed, the
@@ -102,14 +88,13 @@ void expect_interrupt_message(const run_result& r, const fs::path& dir, long* st
 // and leaves all three files ending on the same whole output step, the table one row per block.
 TEST(Interrupts, RunStoppedAfterSomeOutputStepsKeepsThemWholeInFilesAndTable) {
     temp_dir dir;
-    int blocks_seen = 0;
+    std::size_t blocks_seen = 0;
     run_options watched;
     watched.arguments = {"--norms"};
     watched.while_running = [&](pid_t child) {
-        const fs::path xl = dir.path / "phi.xl";
-        EXPECT_TRUE(wait_until([&] { return blocks_in(xl) >= 3; }, milliseconds(10000)))
+        EXPECT_TRUE(wait_until([&] { return profile_blocks(dir.path) >= 3; }, milliseconds(10000)))
             << "no output step reached phi.xl";
-        blocks_seen = blocks_in(xl);
+        blocks_seen = profile_blocks(dir.path);
         // The console is written out with the files, not only when its buffer fills.
         EXPECT_TRUE(
             wait_until([&] { return table_row_count(read_file(dir.path / ".stdout")) >= 3; },
@@ -124,14 +109,13 @@ TEST(Interrupts, RunStoppedAfterSomeOutputStepsKeepsThemWholeInFilesAndTable) {
     };
     const run_result r = run_program(dir.path, endless_run(intervals, 25000), watched);
     EXPECT_EQ(r.exit_status, 130);
-    long steps = 0;
-    expect_interrupt_message(r, dir.path, &steps, "phi.xl, phi.xtl and norms.tsv");
-    const int blocks = blocks_in(dir.path / "phi.xl");
+    const long steps = expect_interrupt_message(r, dir.path, dt, "phi.xl, phi.xtl and norms.tsv");
+    const std::size_t blocks = profile_blocks(dir.path);
     EXPECT_GE(blocks, blocks_seen);
-    EXPECT_EQ(steps / 25000, blocks - 1) << "the run stops at the step it was on";
-    EXPECT_EQ(table_row_count(r.out), static_cast<std::size_t>(blocks));
-    EXPECT_EQ(norms_rows(dir.path).size(), static_cast<std::size_t>(blocks));
-    expect_profile_rules(dir.path, static_cast<std::size_t>(blocks), sampled);
+    EXPECT_EQ(steps / 25000 + 1, blocks) << "the run stops at the step it was on";
+    EXPECT_EQ(table_row_count(r.out), blocks);
+    EXPECT_EQ(norms_rows(dir.path).size(), blocks);
+    expect_profile_rules(dir.path, blocks, sampled);
 }
 
 // The signal is looked at after every step, not only at output steps: with output steps far
@@ -145,15 +129,14 @@ TEST(Interrupts, TermAndHangupStopBetweenStepsWithTheirOwnStatus) {
         watched.while_running = [&](pid_t child) {
             // The block of time zero is written out as soon as it is written, after the handlers
             // are in place.
-            EXPECT_TRUE(wait_until([&] { return blocks_in(dir.path / "phi.xl") == 1; },
-                                   milliseconds(10000)));
+            EXPECT_TRUE(
+                wait_until([&] { return profile_blocks(dir.path) == 1; }, milliseconds(10000)));
             kill(child, signal);
             expect_ends(child);
         };
         const run_result r = run_program(dir.path, endless_run(intervals, far_apart), watched);
         EXPECT_EQ(r.exit_status, 128 + signal);
-        long steps = 0;
-        expect_interrupt_message(r, dir.path, &steps);
+        const long steps = expect_interrupt_message(r, dir.path, dt);
         EXPECT_GE(steps, 1);
         EXPECT_LT(steps, far_apart);
         EXPECT_EQ(last_block_time(dir.path), "0.000000E+00");
@@ -166,12 +149,7 @@ TEST(Interrupts, TermAndHangupStopBetweenStepsWithTheirOwnStatus) {
 // files left by an earlier run stay as they were.
 TEST(Interrupts, InterruptDuringTheDialogueEndsAtOnceAndTouchesNoFile) {
     temp_dir dir;
-    for (const char* name : {"phi.xl", "phi.xtl"}) {
-        FILE* f = std::fopen((dir.path / name).c_str(), "w");
-        ASSERT_NE(f, nullptr);
-        std::fputs("kept\n", f);
-        std::fclose(f);
-    }
+    plant_stale_files(dir.path);
     const fs::path typed = dir.path / "typed";
     ASSERT_EQ(mkfifo(typed.c_str(), 0600), 0);
     run_options typing;
@@ -197,8 +175,7 @@ TEST(Interrupts, InterruptDuringTheDialogueEndsAtOnceAndTouchesNoFile) {
     const run_result r = run_program(dir.path, "", typing);
     EXPECT_EQ(r.exit_status, 130);
     EXPECT_EQ(r.err, "");
-    EXPECT_EQ(read_file(dir.path / "phi.xl"), "kept\n");
-    EXPECT_EQ(read_file(dir.path / "phi.xtl"), "kept\n");
+    expect_stale_files_untouched(dir.path);
 }
 
 // An endless run of 64 intervals with an output step at every step, whose standard output is a
@@ -225,10 +202,11 @@ run_result run_with_console_pipe(const fs::path& dir,
 // A console pipe whose reader goes away (wave1d < in | head) ends the run as an unhandled
 // SIGPIPE would, silently, but only once both files hold every whole output step that was
 // buffered: here every step is an output step, so the console's buffer fills long before any
-// write-out is due.
-TEST(Interrupts, ClosedConsolePipeLeavesBothFilesOnTheSameWholeStep) {
-    temp_dir dir;
-    const run_result r = run_with_console_pipe(dir.path, [&](int fd, pid_t child) {
+// write-out is due. A console pipe that is open but never read stalls the run in a console write
+// once the pipe is full; SIGTERM still stops it within about a second. Either way both files end
+// on the same whole output step, and the rows the console did not take are dropped.
+TEST(Interrupts, AConsolePipeClosedOrStalledLeavesBothFilesOnTheSameWholeStep) {
+    const auto closed = [](int fd, pid_t child) {
         std::string seen;
         EXPECT_TRUE(wait_until(
             [&] {
@@ -240,26 +218,14 @@ TEST(Interrupts, ClosedConsolePipeLeavesBothFilesOnTheSameWholeStep) {
             milliseconds(10000)));
         close(fd);
         expect_ends(child);
-    });
-    EXPECT_EQ(r.exit_status, 128 + SIGPIPE);
-    EXPECT_EQ(r.err, "");
-    const int blocks = blocks_in(dir.path / "phi.xl");
-    EXPECT_GT(blocks, 1) << "the buffered steps were written out";
-    expect_profile_rules(dir.path, static_cast<std::size_t>(blocks), 64 / 4 + 1);
-}
-
-// A console pipe that is open but never read stalls the run in a console write once the pipe
-// is full. SIGTERM still stops it within about a second: the files end on the same whole output
-// step, and the rows the console did not take are dropped.
-TEST(Interrupts, TermStopsARunWhoseConsoleHasStalled) {
-    temp_dir dir;
-    const run_result r = run_with_console_pipe(dir.path, [&](int fd, pid_t child) {
+    };
+    const auto stalled = [](const fs::path& dir, int fd, pid_t child) {
         // The pipe holds a few thousand rows; once it is full the files stop growing too.
         std::uintmax_t size = 0;
         EXPECT_TRUE(wait_until(
             [&] {
                 std::this_thread::sleep_for(milliseconds(200));
-                const std::uintmax_t now = fs::file_size(dir.path / "phi.xl");
+                const std::uintmax_t now = fs::file_size(dir / "phi.xl");
                 return std::exchange(size, now) == now && now > 0;
             },
             milliseconds(10000)))
@@ -267,15 +233,22 @@ TEST(Interrupts, TermStopsARunWhoseConsoleHasStalled) {
         kill(child, SIGTERM);
         expect_ends(child);
         close(fd);
-    });
-    EXPECT_EQ(r.exit_status, 128 + SIGTERM);
-    EXPECT_EQ(r.err.rfind("wave1d: interrupted at time ", 0), 0u) << r.err;
-    EXPECT_TRUE(r.err.ends_with("; phi.xl and phi.xtl hold the output steps up to time " +
-                                last_block_time(dir.path) + "\n"))
-        << r.err;
-    const int blocks = blocks_in(dir.path / "phi.xl");
-    EXPECT_GT(blocks, 1);
-    expect_profile_rules(dir.path, static_cast<std::size_t>(blocks), 64 / 4 + 1);
+    };
+    for (const int signal : {SIGPIPE, SIGTERM}) {
+        SCOPED_TRACE(signal);
+        temp_dir dir;
+        const run_result r = run_with_console_pipe(dir.path, [&](int fd, pid_t child) {
+            signal == SIGPIPE ? closed(fd, child) : stalled(dir.path, fd, child);
+        });
+        EXPECT_EQ(r.exit_status, 128 + signal);
+        if (signal == SIGPIPE) {
+            EXPECT_EQ(r.err, "");
+        } else {
+            expect_interrupt_message(r, dir.path, 1 / 64.0);
+        }
+        EXPECT_GT(profile_blocks(dir.path), 1u) << "the buffered steps were written out";
+        expect_profile_rules(dir.path, profile_blocks(dir.path), 64 / 4 + 1);
+    }
 }
 
 // In-process: what the program takes over while recording and gives back when the run ends.

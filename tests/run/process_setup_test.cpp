@@ -11,6 +11,7 @@
 #include <string>
 
 #include "common/run_failure.hpp"
+#include "support/run_wave1d.hpp"
 
 namespace {
 
@@ -36,12 +37,8 @@ TEST(ProcessSetup, EveryExceptionIsReportedWithAStatus) {
         std::FILE* err = std::tmpfile();
         ASSERT_NE(err, nullptr);
         EXPECT_EQ(run_reported(process_setup{}, err, c.work), c.status);
-        std::rewind(err);
-        std::string message;
-        for (int ch; (ch = std::fgetc(err)) != EOF;)
-            message += static_cast<char>(ch);
+        EXPECT_EQ(contents_of(err), c.message);
         std::fclose(err);
-        EXPECT_EQ(message, c.message);
     }
 }
 

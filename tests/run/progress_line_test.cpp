@@ -1,44 +1,16 @@
-// The progress line, through a pseudo-terminal as standard error: shown during a long run,
-// erased before the table goes on and when the run ends, and the console and files unchanged.
+// The progress line: through a pseudo-terminal as standard error, shown during a long run and
+// erased when the run ends, with the console and files unchanged; and its words, in-process.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <string>
 #include <vector>
 
+#include "run/progress_line.hpp"
 #include "support/run_wave1d.hpp"
 
 namespace {
-
-TEST(ProgressLine, ShownOnATerminalAndErasedBeforeTheTableAndAtTheEnd) {
-    const std::string input =
-        input_with({{"nx", "100000"}, {"nt", "3000"}, {"every_1D", "1500"}, {"boundtype", "1"}});
-    // A slow kernel on one thread, so that the run lasts over a second on any machine.
-    run_options options;
-    options.environment = {{"WAVE1D_STEP", "sse2:divider"}, {"OMP_NUM_THREADS", "1"}};
-    temp_dir plain, dir;
-    const run_result without = run_program(plain.path, input, options);
-    options.stderr_on_terminal = true;
-    const run_result r = run_program(dir.path, input, options);
-    ASSERT_EQ(r.exit_status, 0) << r.err;
-    const std::string& terminal = r.err;
-
-    const std::string erase = "\r\033[K";
-    const auto first = terminal.find(erase + "wave1d: step ");
-    ASSERT_NE(first, std::string::npos) << terminal;
-    EXPECT_NE(terminal.find(" of 3000 (", first), std::string::npos) << terminal;
-    EXPECT_NE(terminal.find("elapsed, about ", first), std::string::npos) << terminal;
-    ASSERT_GE(terminal.size(), erase.size());
-    EXPECT_EQ(terminal.substr(terminal.size() - erase.size()), erase) << "erased at the end";
-    EXPECT_EQ(terminal.find('\n'), std::string::npos) << "one line, written over itself";
-
-    // The console and the files are those of a run without a terminal.
-    EXPECT_EQ(without.err, "");
-    EXPECT_EQ(r.out, without.out);
-    for (const char* name : {"phi.xl", "phi.xtl"}) {
-        EXPECT_TRUE(read_file(dir.path / name) == read_file(plain.path / name)) << name;
-    }
-}
 
 // What a terminal of the given width shows after these bytes: carriage return, line feed (the
 // terminal adds the carriage return), "\033[K" (clear to the end of the row) and printable
@@ -72,26 +44,53 @@ screen terminal_after(const std::string& bytes, std::size_t columns) {
     return s;
 }
 
-// On a narrow terminal the line is cut to its width: it never wraps onto a second row, and the
-// screen is blank when the run has ended.
-TEST(ProgressLine, CutToANarrowTerminalAndNeverWrapped) {
-    constexpr unsigned short columns = 40;
+// On a terminal of 40 columns the line is shown, cut to the width: it never wraps onto a second
+// row, and the screen is blank when the run has ended. The console and the files are those of a
+// run without a terminal.
+TEST(ProgressLine, ShownOnATerminalCutToItsWidthAndErasedAtTheEnd) {
+    const std::string input =
+        input_with({{"nx", "100000"}, {"nt", "3000"}, {"every_1D", "1500"}, {"boundtype", "1"}});
+    // A slow kernel on one thread, so that the run lasts over a second on any machine.
     run_options options;
     options.environment = {{"WAVE1D_STEP", "sse2:divider"}, {"OMP_NUM_THREADS", "1"}};
+    temp_dir plain, dir;
+    const run_result without = run_program(plain.path, input, options);
+    constexpr unsigned short columns = 40;
     options.stderr_on_terminal = true;
     options.terminal_columns = columns;
-    temp_dir dir;
-    const run_result r = run_program(
-        dir.path,
-        input_with({{"nx", "100000"}, {"nt", "3000"}, {"every_1D", "1500"}, {"boundtype", "1"}}),
-        options);
+    const run_result r = run_program(dir.path, input, options);
     ASSERT_EQ(r.exit_status, 0) << r.err;
-    ASSERT_NE(r.err.find("wave1d: step "), std::string::npos) << "the line was shown";
+
+    const std::string erase = "\r\033[K";
+    const auto first = r.err.find(erase + "wave1d: step ");
+    ASSERT_NE(first, std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(" of 3000 (", first), std::string::npos) << r.err;
+    EXPECT_TRUE(r.err.ends_with(erase)) << "erased at the end";
     const screen shown = terminal_after(r.err, columns);
     EXPECT_EQ(shown.rows_written, 1u) << r.err;
     for (const std::string& row : shown.rows) {
         EXPECT_EQ(row.find_first_not_of(' '), std::string::npos) << "left on the screen: " << row;
     }
+
+    EXPECT_EQ(without.err, "");
+    expect_same_output(output_of(r, dir.path), output_of(without, plain.path));
+}
+
+// The words of the line, in-process, at the width taken when the terminal's is unknown: half of
+// the steps taken in 1.5 s leaves about as long again.
+TEST(ProgressLine, ShowsTheStepTheTimeAndAnEstimateOfTheTimeLeft) {
+    std::FILE* file = std::tmpfile();
+    ASSERT_NE(file, nullptr);
+    {
+        progress_line progress;
+        start_progress(progress, file, 3000, 0);
+        progress.err = file;  // shown although not a terminal
+        show_progress(progress, 1500, 0.015, 1'500'000'000);
+    }
+    EXPECT_EQ(contents_of(file),
+              "\r\033[Kwave1d: step 1500 of 3000 (50%), time 0.015, 1.5 s elapsed, about 1.5 s "
+              "left\r\033[K");
+    std::fclose(file);
 }
 
 }  // namespace

@@ -40,7 +40,7 @@ bool mentions(const std::string& line, const std::string& what) {
     return line.find(what) != std::string::npos;
 }
 
-TEST(Warnings, CourantLimitFollowsTheLapseAndShift) {
+TEST(RunWarnings, CourantLimitFollowsTheLapseAndShift) {
     // Shift 1.2, lapse 1, periodic: speeds 2.2 and 0.2, so 0.9 is stable and 0.95 is not.
     auto shift_1_2 = [](const std::string& courant) {
         return run_warnings({{"nx", "40"},
@@ -71,7 +71,7 @@ TEST(Warnings, CourantLimitFollowsTheLapseAndShift) {
     }
 }
 
-TEST(Warnings, OutgoingBoundaryWithTheShiftFasterThanTheLapseAtAnEnd) {
+TEST(RunWarnings, OutgoingBoundaryWithTheShiftFasterThanTheLapseAtAnEnd) {
     // Shift 1.2 with lapse 1 at both ends.
     const auto both = run_warnings({{"nx", "400"}, {"shifttype", "3"}});
     ASSERT_EQ(both.size(), 2u);
@@ -98,7 +98,7 @@ TEST(Warnings, OutgoingBoundaryWithTheShiftFasterThanTheLapseAtAnEnd) {
     EXPECT_TRUE(run_warnings({{"nx", "40"}, {"boundtype", "0"}, {"shifttype", "3"}}).empty());
 }
 
-TEST(Warnings, ShiftEqualToTheLapseAtTheEndIsNoFault) {
+TEST(RunWarnings, ShiftEqualToTheLapseAtTheEndIsNoFault) {
     // The tanh lapse at x = -10 is 0.25*tanh(-100) + 0.75, exactly 0.5 in doubles: the shift
     // 0.5 of shifttype 1 equals it there.
     RunParameters params = grid_parameters(400, -10.0, 10.0, 0.5);
@@ -114,7 +114,7 @@ TEST(Warnings, ShiftEqualToTheLapseAtTheEndIsNoFault) {
 
 // Phi is checked at output times, and said to be not finite once, at the first that holds it (the
 // examples, and a width of 0 at time zero, are among the stored outputs).
-TEST(Warnings, PhiNotFiniteOnceAtTheFirstOutputTimeThatHoldsIt) {
+TEST(RunWarnings, PhiNotFiniteOnceAtTheFirstOutputTimeThatHoldsIt) {
     // Courant factor 40 overflows within the first output interval of 100 steps (dt = 50), and
     // the table keeps showing non-finite values after it: one warning, at time 5000.
     const auto blown = run_warnings(
@@ -131,7 +131,7 @@ TEST(Warnings, PhiNotFiniteOnceAtTheFirstOutputTimeThatHoldsIt) {
 
 // A decimal comma or a thousands separator is read up to the comma, as before, and said so; a
 // comma followed by anything but a digit is no slip.
-TEST(Warnings, ACommaFollowedByADigitIsReadUpToTheCommaAndSaidSo) {
+TEST(RunWarnings, ACommaFollowedByADigitIsReadUpToTheCommaAndSaidSo) {
     temp_dir dir;
     const run_result r = run_program(
         dir.path, input_with({{"nx", "8,000"}, {"courant", "0,5 Courant"}, {"nt", "4, steps"}}));

@@ -13,9 +13,7 @@
 #include <cstddef>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "support/profile_checks.hpp"
@@ -25,15 +23,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const std::string closing_rule = "  ------------------------------\n";
-
-// A run that overflows to Infinity and NaN, and so warns on standard error during the run.
-const std::string warning_run = input_with(
-    {{"nx", "16"}, {"courant", "3"}, {"nt", "520"}, {"every_1D", "1"}, {"boundtype", "2"}});
-constexpr std::size_t warning_run_rows = 521;
-constexpr std::size_t warning_run_points = 5;
-
-// Standard descriptors closed, or standard input that cannot be read: a closed standard error
+// Standard descriptors closed, or standard input that cannot be read, on a run that warns while
+// it runs: a closed standard error
 // costs nothing but the warnings (no profile file takes its number), a closed standard output
 // is a failed console write, and an input that cannot be read names the system's reason;
 // neither of those touches a file. Standard error is advice: a reader that has gone away costs
@@ -72,12 +63,12 @@ TEST(Surroundings, ClosedOrUnreadableStandardDescriptors) {
         options.closed_descriptors = c.closed;
         options.stdin_path = c.stdin_path;
         options.stderr_on_closed_pipe = c.reader_gone;
-        const run_result r = run_program(dir.path, warning_run, options);
+        const run_result r = run_program(dir.path, overflowing_run, options);
         EXPECT_EQ(r.exit_status, c.status);
         EXPECT_EQ(r.err, c.err);
         if (c.status == 0) {
             EXPECT_TRUE(r.out.ends_with(closing_rule));
-            expect_profile_rules(dir.path, warning_run_rows, warning_run_points);
+            expect_profile_rules(dir.path, 521, 5);
         } else {
             expect_stale_files_untouched(dir.path);
         }
@@ -114,9 +105,7 @@ TEST(Surroundings, ASecondRunInTheSameFolderIsRefused) {
     run_result second;
     run_options first;
     first.while_running = [&](pid_t child) {
-        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (profile_blocks(dir.path) < 1 && std::chrono::steady_clock::now() < end)
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        wait_until([&] { return profile_blocks(dir.path) >= 1; }, std::chrono::seconds(10));
         const std::string written = read_file(dir.path / "phi.xl");
         run_options beside;
         beside.run_in = dir.path;

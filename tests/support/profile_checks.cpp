@@ -8,10 +8,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-bool starts_with(const std::string& text, const std::string& prefix) {
-    return text.rfind(prefix, 0) == 0;
-}
-
 // The phi field of a record written as zero.
 const std::string zero_field = "  0.00000000E+00";
 
@@ -31,7 +27,7 @@ std::size_t profile_blocks(const fs::path& dir) {
 std::size_t table_row_count(const std::string& console) {
     std::size_t rows = 0;
     for (const auto& line : split_lines(console)) {
-        if (line.size() == 32 && starts_with(line, "  |  ")) ++rows;
+        if (line.size() == 32 && line.starts_with("  |  ")) ++rows;
     }
     return rows;
 }
@@ -43,7 +39,7 @@ void expect_profile_rules(const fs::path& dir, std::size_t rows, std::size_t sam
     std::size_t t = 0;  // next line of phi.xtl
     for (std::size_t block = 0; block < rows; ++block) {
         const std::size_t first = block * (sampled + 3);
-        EXPECT_TRUE(starts_with(xl[first], "#Time = ") && xl[first].size() == 22) << xl[first];
+        EXPECT_TRUE(xl[first].starts_with("#Time = ") && xl[first].size() == 22) << xl[first];
         EXPECT_EQ(xl[first + sampled + 1], "");
         EXPECT_EQ(xl[first + sampled + 2], "");
         for (std::size_t k = 0; k < sampled; ++k) {

@@ -61,24 +61,20 @@ run_result run_program(const fs::path& dir, const std::string& input, const run_
     for (const auto& argument : options.arguments)
         argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
-    // The child's environment, prepared before the fork: the test's own with the options'
-    // variables replacing any of the same name.
+    // The child's environment, prepared before the fork: the test's own less the options'
+    // variables, then those.
     std::vector<std::string> settings;
-    for (const auto& [name, value] : options.environment) {
+    for (const auto& [name, value] : options.environment)
         settings.push_back(name + "=" + value);
-    }
     std::vector<char*> environment;
     for (char** e = environ; *e != nullptr; ++e) {
-        const std::string entry = *e;
-        bool replaced = false;
-        for (const auto& [name, value] : options.environment) {
-            replaced = replaced || entry.rfind(name + "=", 0) == 0;
-        }
-        if (!replaced) environment.push_back(*e);
+        const auto same_name = [&](const std::string& s) {
+            return std::string_view(*e).starts_with(s.substr(0, s.find('=') + 1));
+        };
+        if (std::none_of(settings.begin(), settings.end(), same_name)) environment.push_back(*e);
     }
-    for (std::string& setting : settings) {
+    for (std::string& setting : settings)
         environment.push_back(setting.data());
-    }
     environment.push_back(nullptr);
 
     const pid_t child = fork();
@@ -171,6 +167,16 @@ run_result run_program(const fs::path& dir, const std::string& input, const run_
     return result;
 }
 
+run_output output_of(const run_result& r, const fs::path& dir) {
+    return {r.out, read_file(dir / "phi.xl"), read_file(dir / "phi.xtl")};
+}
+
+void expect_same_output(const run_output& got, const run_output& want) {
+    EXPECT_TRUE(got.console == want.console) << "the console differs";
+    EXPECT_TRUE(got.xl == want.xl) << "phi.xl differs";
+    EXPECT_TRUE(got.xtl == want.xtl) << "phi.xtl differs";
+}
+
 const std::string dialogue_transcript =
     " The left end of the spatial domain\n\n"
     " The right end of the spatial domain\n\n"
@@ -205,6 +211,20 @@ std::string input_with(const std::vector<std::pair<std::string_view, std::string
     return text;
 }
 
+const std::string overflowing_run = input_with(
+    {{"nx", "16"}, {"courant", "3"}, {"nt", "520"}, {"every_1D", "1"}, {"boundtype", "2"}});
+
+const std::string closing_rule = "  ------------------------------\n";
+
+bool wait_until(const std::function<bool()>& done, std::chrono::milliseconds limit) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
 namespace {
 const std::string stale_text = "from an earlier run\n";
 }
@@ -225,6 +245,14 @@ std::string read_file(const fs::path& path) {
     std::ostringstream text;
     text << in.rdbuf();
     return text.str();
+}
+
+std::string contents_of(std::FILE* file) {
+    std::rewind(file);
+    std::string text;
+    for (int c; (c = std::fgetc(file)) != EOF;)
+        text += static_cast<char>(c);
+    return text;
 }
 
 std::vector<std::string> split_lines(const std::string& text) {

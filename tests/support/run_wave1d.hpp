@@ -2,6 +2,8 @@
 
 #include <sys/resource.h>
 
+#include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -78,6 +80,16 @@ struct run_result {
 run_result run_program(const std::filesystem::path& dir, const std::string& input,
                        const run_options& options = {});
 
+// What a run leaves its user: the console and both profile files in its folder.
+struct run_output {
+    std::string console, xl, xtl;
+};
+run_output output_of(const run_result& r, const std::filesystem::path& dir);
+
+// Expects got to be want byte for byte, naming the part that differs without printing it (the
+// parts can be long).
+void expect_same_output(const run_output& got, const run_output& want);
+
 // What the console shows of a whole dialogue: each of the twelve prompts and its empty line.
 extern const std::string dialogue_transcript;
 
@@ -88,12 +100,25 @@ extern const std::string dialogue_transcript;
 // Later changes of the same field win.
 std::string input_with(const std::vector<std::pair<std::string_view, std::string>>& changes = {});
 
+// A run whose phi overflows to Infinity and then NaN, and so warns while it runs: 16 intervals,
+// Courant factor 3, 520 steps, each an output step (521 table rows of 5 sampled points).
+extern const std::string overflowing_run;
+
+// The rule that closes the table of a complete run.
+extern const std::string closing_rule;
+
+// Polls every few milliseconds until done() holds; false when limit passes first.
+bool wait_until(const std::function<bool()>& done, std::chrono::milliseconds limit);
+
 // Profile files left from an earlier run, and the check that a run left them as they were.
 void plant_stale_files(const std::filesystem::path& dir);
 void expect_stale_files_untouched(const std::filesystem::path& dir);
 
 // The whole contents of a file; empty when it cannot be read.
 std::string read_file(const std::filesystem::path& path);
+
+// The whole contents of an open file, read from its start.
+std::string contents_of(std::FILE* file);
 
 // Splits text into lines at line feeds; a final line feed does not start another line.
 std::vector<std::string> split_lines(const std::string& text);
