@@ -11,21 +11,16 @@
 
 namespace {
 
-struct program_output {
-    std::string console, xl, xtl;
-    bool operator==(const program_output&) const = default;
-};
-
-program_output run_with(const std::string& input,
-                        std::vector<std::pair<std::string, std::string>> environment,
-                        std::string* err) {
+run_output run_with(const std::string& input,
+                    std::vector<std::pair<std::string, std::string>> environment,
+                    std::string* err) {
     temp_dir dir;
     run_options options;
     options.environment = std::move(environment);
     const run_result r = run_program(dir.path, input, options);
     EXPECT_EQ(r.exit_status, 0) << r.err;
     *err = r.err;
-    return {r.out, read_file(dir.path / "phi.xl"), read_file(dir.path / "phi.xtl")};
+    return output_of(r, dir.path);
 }
 
 TEST(ForcedStep, EveryKernelAndThreadCountGivesTheSameBytes) {
@@ -52,11 +47,11 @@ TEST(ForcedStep, EveryKernelAndThreadCountGivesTheSameBytes) {
                                               {"lapsetype", "1"},
                                               {"shifttype", "1"}});
         std::string err;
-        const program_output chosen = run_with(input, {{"OMP_NUM_THREADS", "2"}}, &err);
+        const run_output chosen = run_with(input, {{"OMP_NUM_THREADS", "2"}}, &err);
         EXPECT_EQ(err, "");
         for (const auto& kernel : kernels) {
             for (const char* threads : {"1", "2"}) {
-                const program_output forced = run_with(
+                const run_output forced = run_with(
                     input, {{"WAVE1D_STEP", kernel.value}, {"OMP_NUM_THREADS", threads}}, &err);
                 if (sweep_method_supported(kernel.method)) {
                     EXPECT_EQ(err, "") << kernel.value;
@@ -67,9 +62,8 @@ TEST(ForcedStep, EveryKernelAndThreadCountGivesTheSameBytes) {
                         << err;
                     EXPECT_EQ(err.find('\n'), err.size() - 1) << err;
                 }
-                EXPECT_TRUE(forced.console == chosen.console) << kernel.value << ", " << threads;
-                EXPECT_TRUE(forced.xl == chosen.xl) << kernel.value << ", " << threads;
-                EXPECT_TRUE(forced.xtl == chosen.xtl) << kernel.value << ", " << threads;
+                SCOPED_TRACE(std::string(kernel.value) + ", " + threads + " threads");
+                expect_same_output(forced, chosen);
             }
         }
     }
