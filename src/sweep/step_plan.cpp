@@ -8,11 +8,11 @@
 
 namespace {
 
-// The rules of the plan, each stated here once. It chooses the kernel (every instruction set the
-// processor has, with each way of dividing it has) and whether a step runs on one thread or is
-// split over all of them. A forced kernel is never timed, and its steps are split on every grid
-// that rule 1 lets split; OMP_DYNAMIC=false splits every step, whatever the grid, and only the
-// kernel is measured.
+// The rules of the plan, each stated here once beside its constants. It chooses the kernel (every
+// instruction set the processor has, with each way of dividing it has) and whether a step runs
+// on one thread or is split over all of them. A forced kernel is never timed, and its steps are
+// split on every grid that rule 1 lets split; OMP_DYNAMIC=false splits every step, whatever the
+// grid, and only the kernel is measured.
 
 // 1. A grid below this many points is never split: its step takes microseconds, less than the
 // threads need to meet. The first step, and the set-up before it, are split when a processor
@@ -20,29 +20,28 @@ namespace {
 // profile take the threads of the steps as they are made at that moment.
 constexpr std::int64_t min_split_points = 4096;
 
-// 2. Every step is timed, one clock reading at each start. A kernel is measured on ranges of
-// sample_points points of a step made by the chosen kernel (all on the first thread's part, at
-// most half of it, at a place that moves from step to step), or on a whole step of its own on a
-// grid too small for such ranges. The kernel chosen is the one with the least time per point,
-// the least of its last three measurements. When the steps come to take a quarter longer or
-// shorter than when that was last noticed, every kernel is due to be measured. No kernel is
-// measured on the first try_steps split steps in a row, while the threads are waking.
-constexpr std::int64_t sample_points = 4096;
-
-// 3. On a grid that is neither split nor holds sample ranges, only one step in timed_every is
-// timed, and only such a step measures a kernel: a clock reading is a noticeable share of a step
-// of microseconds.
+// 2. Every step is timed, one clock reading at each start; on a grid that is neither split nor
+// holds sample ranges (rule 3), only one step in timed_every, since a clock reading is there a
+// noticeable share of a step.
 constexpr std::int64_t timed_every = 16;
 
-// 4. What is not chosen is tried again now and then: after first_interval steps at first, twice
-// as many after each try that loses (at most max_interval), and never sooner than loss_budget
-// times what its last try lost (kernels: kernel_loss_budget times what all of them lost), so
-// that tries of the threading cost at most about 2% of the run and measurements of kernels about
-// 1%. What a measurement lost is what its ranges took beyond the chosen kernel, or its share of
-// what the step took beyond the mode's steps when that is more (a step that changes instruction
-// sets may lose more than its ranges show). A kernel never measured counts as untried_factor
-// times slower than the chosen one, and is first measured only when the rest of the run, at its
-// pace so far, is kernel_loss_budget times what that would lose.
+// 3. Other kernels are measured on ranges of sample_points points of a step made by the chosen
+// kernel (in the first thread's part, at most half of it, at a place that moves from step to
+// step), or on a whole step of their own on a grid too small for such ranges. The kernel chosen
+// has the least time per point, the least of its last three measurements. When the steps come
+// to take a quarter longer or shorter than when that was last noticed, every kernel is due to be
+// measured. No kernel is measured while the threads wake (the first try_steps split steps).
+constexpr std::int64_t sample_points = 4096;
+
+// 4. What is not chosen, a kernel or the way of threading not taken, is measured again after
+// first_interval steps that could measure it, twice as many after each time it loses (at most
+// max_interval), and never sooner than loss_budget times what it lost the last time (kernels:
+// kernel_loss_budget times, over all of them): tries of the threading cost at most about 2% of
+// the run, measurements of kernels about 1%. A measurement of a kernel loses what its ranges
+// took beyond the chosen kernel, or its share of what the step took beyond the mode's steps when
+// that is more. A kernel never measured counts as untried_factor times slower than the chosen
+// one, and any kernel is measured only while the rest of the run, at its pace so far, is
+// kernel_loss_budget times what that would lose.
 constexpr std::int64_t first_interval = 8;
 constexpr std::int64_t max_interval = 1024;
 constexpr std::int64_t loss_budget = 50;
@@ -52,13 +51,12 @@ constexpr double untried_factor = 3.0;
 // 5. A try of the threading not taken lasts try_steps timed steps, and each way is judged by the
 // least of its last three steps that measured no kernel, so that a step that waits for the
 // machine decides nothing. The split is taken, or kept, when it is faster than one thread by a
-// tenth. The first try of a split waits until the rest of the run takes first_try_budget_ns. A
-// split is only tried at a step that starts while a processor looks free, looked for at up to
-// busy_readings steps in a row (after that the try counts as lost). The first split step after
-// one-thread steps wakes the threads and is not judged.
+// tenth. The first split step after one-thread steps wakes the threads and is not judged; what
+// it lost counts with the try. The first try of a split waits until the rest of the run takes
+// first_try_budget_ns, and a split is only tried while a processor looks free: finding none
+// counts as a try lost.
 constexpr int try_steps = 3;
 constexpr std::int64_t first_try_budget_ns = 20'000'000;
-constexpr int busy_readings = 8;
 
 // 6. Split steps that lose more than loss_limit_ns net against one thread, what they saved
 // counted up to loss_limit_ns, go back to one thread at once: another process has taken a
@@ -84,19 +82,35 @@ double as_double(std::int64_t n) {
     return static_cast<double>(n);
 }
 
+// kernel_loss_budget, shared among the kernels other than the chosen one.
+double kernel_budget(const step_plan& plan) {
+    return as_double(kernel_loss_budget) * as_double(plan.config.kernels - 1);
+}
+
+bool due(const retry_spacing& retry, std::int64_t now) {
+    return retry.steps_left <= 0 && now >= retry.earliest_ns;
+}
+
+// After a measurement or a try that ended at clock reading `end`: due again soon when it did not
+// lose, after twice the steps when it lost, and never before `budget` times what it lost.
+void space_retry(retry_spacing& retry, bool lost, std::int64_t end, double loss_ns, double budget) {
+    retry.interval = lost ? std::min(retry.interval * 2, max_interval) : first_interval;
+    retry.steps_left = retry.interval;
+    retry.earliest_ns = end + static_cast<std::int64_t>(std::max(loss_ns, 0.0) * budget);
+}
+
 // Whether kernel k of the mode is due to be measured on `points` points at clock reading now.
 bool sample_due(const step_plan& plan, int mode, int k, std::int64_t now, std::int64_t points,
                 double chosen_ns) {
     const plan_state& s = plan.state;
     const kernel_timing& t = s.timing[mode][k];
-    if (k == s.chosen[mode] || t.steps_to_sample > 0 || now < t.earliest_ns) return false;
+    if (k == s.chosen[mode] || !due(t.retry, now)) return false;
     if (chosen_ns <= 0 || s.iteration_ns <= 0) return false;
     const double own = estimate(t.recent);
     const double loss_per_point =
         own > 0 ? std::max(own - chosen_ns, 0.0) : untried_factor * chosen_ns;
     return as_double(s.steps_left) * as_double(s.iteration_ns) >=
-           as_double(kernel_loss_budget) * loss_per_point * as_double(points) *
-               as_double(plan.config.kernels - 1);
+           kernel_budget(plan) * loss_per_point * as_double(points);
 }
 
 // The measurement of kernel k of the mode, and when it is measured again.
@@ -105,15 +119,11 @@ void record_sample(step_plan& plan, int mode, int k, std::int64_t points, std::i
     if (points <= 0) return;
     kernel_timing& t = plan.state.timing[mode][k];
     const double per_point = as_double(ns) / as_double(points);
-    const double loss =
-        std::max(std::max(per_point - chosen_ns, 0.0) * as_double(points), step_loss_ns);
     add_measurement(t.recent, per_point);
     if (k == plan.state.chosen[mode]) return;
-    const bool lost = chosen_ns > 0 && per_point >= chosen_ns;
-    t.interval = lost ? std::min(t.interval * 2, max_interval) : first_interval;
-    t.steps_to_sample = t.interval;
-    t.earliest_ns = end + static_cast<std::int64_t>(loss * as_double(kernel_loss_budget) *
-                                                    as_double(plan.config.kernels - 1));
+    space_retry(t.retry, chosen_ns > 0 && per_point >= chosen_ns, end,
+                std::max((per_point - chosen_ns) * as_double(points), step_loss_ns),
+                kernel_budget(plan));
 }
 
 // The chosen kernel's time per point: its estimate, or until it has one what the steps showed.
@@ -123,7 +133,7 @@ double chosen_estimate(const step_plan& plan, int mode) {
 }
 
 // The kernel with the least time per point among those measured; the chosen one when none is.
-void choose_kernel(step_plan& plan, int mode) {
+void choose_kernel(step_plan& plan, int mode, std::int64_t end) {
     plan_state& s = plan.state;
     int best = s.chosen[mode];
     double best_ns = estimate(s.timing[mode][best].recent);
@@ -136,8 +146,7 @@ void choose_kernel(step_plan& plan, int mode) {
     }
     if (best != s.chosen[mode]) {
         // The one given up is measured again soon, like any other.
-        s.timing[mode][s.chosen[mode]].interval = first_interval;
-        s.timing[mode][s.chosen[mode]].steps_to_sample = first_interval;
+        space_retry(s.timing[mode][s.chosen[mode]].retry, false, end, 0, 0);
         s.chosen[mode] = best;
     }
 }
@@ -161,7 +170,7 @@ void record_kernels(step_plan& plan, const step_choice& choice, std::int64_t too
         if (before == 0 || per_point * 4 > before * 5 || per_point * 4 < before * 3) {
             if (before > 0) {
                 for (kernel_timing& t : s.timing[mode]) {
-                    t.steps_to_sample = 0;
+                    t.retry.steps_left = 0;
                 }
             }
             s.step_point_ns[mode] = per_point;
@@ -183,7 +192,7 @@ void record_kernels(step_plan& plan, const step_choice& choice, std::int64_t too
                           samples.ns[1 + n], chosen_ns, end, step_loss_ns);
         }
     }
-    choose_kernel(plan, mode);
+    choose_kernel(plan, mode, end);
 }
 
 // The threads' side of record_step, for a step that measured no kernel.
@@ -192,10 +201,8 @@ void record_threads(step_plan& plan, const step_choice& choice, std::int64_t too
     plan_state& s = plan.state;
     // A try that loses is made again only after loss_budget times what it lost.
     auto lost = [&](std::int64_t loss) {
-        s.interval = std::min(s.interval * 2, max_interval);
-        s.steps_to_try = s.interval;
-        s.earliest_try_ns =
-            end + (std::max<std::int64_t>(loss, 0) + s.warm_up_loss_ns) * loss_budget;
+        space_retry(s.try_retry, true, end,
+                    as_double(std::max<std::int64_t>(loss, 0) + s.warm_up_loss_ns), loss_budget);
         s.warm_up_loss_ns = 0;
     };
     const auto one_thread_ns = static_cast<std::int64_t>(estimate(s.durations[0]));
@@ -214,8 +221,7 @@ void record_threads(step_plan& plan, const step_choice& choice, std::int64_t too
             !cut_short && estimate(s.durations[1]) * 10 < estimate(s.durations[0]) * 9;
         if (split_won == choice.split) {
             s.split = choice.split;
-            s.interval = first_interval;
-            s.steps_to_try = s.interval;
+            space_retry(s.try_retry, false, end, 0, 0);
             s.split_balance_ns = 0;
             s.warm_up_loss_ns = 0;
         } else {
@@ -223,7 +229,7 @@ void record_threads(step_plan& plan, const step_choice& choice, std::int64_t too
         }
         return;
     }
-    --s.steps_to_try;
+    --s.try_retry.steps_left;
     if (s.split && one_thread_ns > 0) {
         s.split_balance_ns = std::max(s.split_balance_ns + took - one_thread_ns, -loss_limit_ns);
         if (s.split_balance_ns > loss_limit_ns) {
@@ -255,15 +261,14 @@ step_plan plan_steps(const RunParameters& params, const forced_step& forced, int
         const std::int64_t parts = mode == 1 ? c.threads : 1;
         c.whole_step_samples[mode] = c.points / parts < 2 * sample_points + 64;
         for (kernel_timing& t : s.timing[mode]) {
-            t.interval = first_interval;
+            t.retry.interval = first_interval;
         }
     }
     // Until measured otherwise, the widest instruction set with the divider (listed first).
     s.split = may_split && (!c.choose_threads || free_processor);
     s.last_split = s.split;
     s.steps_left = params.nt;
-    s.interval = first_interval;
-    s.steps_to_try = try_steps;
+    s.try_retry = {.interval = first_interval, .steps_left = try_steps};
     return plan;
 }
 
@@ -292,19 +297,14 @@ step_choice choose_step(step_plan& plan, std::int64_t now, bool (*processor_is_f
     if (c.choose_threads) {
         // The first try of the split waits until the rest of the run can absorb what it costs.
         const bool first_try = !s.split && estimate(s.durations[1]) == 0;
-        bool try_now = s.try_steps_left == 0 && s.steps_to_try <= 0 && now >= s.earliest_try_ns &&
+        bool try_now = s.try_steps_left == 0 && due(s.try_retry, now) &&
                        (!first_try || (s.iteration_ns > 0 &&
                                        s.steps_left * s.iteration_ns >= first_try_budget_ns));
         if (try_now && !s.split && !processor_is_free()) {
             try_now = false;
-            if (++s.busy_readings >= busy_readings) {
-                s.busy_readings = 0;
-                s.interval = std::min(s.interval * 2, max_interval);
-                s.steps_to_try = s.interval;
-            }
+            space_retry(s.try_retry, true, now, 0, 0);
         }
         if (try_now) {
-            s.busy_readings = 0;
             s.try_steps_left = try_steps;
             s.try_loss_ns = 0;
         }
@@ -321,7 +321,7 @@ step_choice choose_step(step_plan& plan, std::int64_t now, bool (*processor_is_f
     choice.kernel = s.chosen[mode];
     if (!c.timed || c.kernels <= 1 || choice.probe || !settled) return choice;
     for (kernel_timing& t : s.timing[mode]) {
-        --t.steps_to_sample;
+        --t.retry.steps_left;
     }
     const double chosen_ns = chosen_estimate(plan, mode);
     for (int k = 0; k < c.kernels && choice.samples < max_samples; ++k) {

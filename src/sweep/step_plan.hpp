@@ -31,12 +31,18 @@ struct recent_times {
     int next = 0;  // where the next measurement goes
 };
 
+// When something not chosen (a kernel, the way of threading not taken) is measured again: after
+// `interval` more steps that could measure it, and not before the clock reads earliest_ns.
+struct retry_spacing {
+    std::int64_t interval = 0;
+    std::int64_t steps_left = 0;
+    std::int64_t earliest_ns = 0;
+};
+
 // A kernel's time per point, from its last few measurements, and when it is measured again.
 struct kernel_timing {
     recent_times recent;  // ns per point
-    std::int64_t interval = 0;
-    std::int64_t steps_to_sample = 0;
-    std::int64_t earliest_ns = 0;  // clock reading before which it is not measured again
+    retry_spacing retry;
 };
 
 // What the plan has measured and decided so far.
@@ -55,16 +61,13 @@ struct plan_state {
     std::int64_t measuring_steps = 0;  // steps that measured kernels on ranges so far
 
     // The threads.
-    recent_times durations[2];  // the last steps of each mode that measured no kernel
-    std::int64_t interval = 0;  // steps between two tries of the way not taken
-    std::int64_t steps_to_try = 0;
-    std::int64_t earliest_try_ns = 0;   // clock reading before which no try is made
+    recent_times durations[2];          // the last steps of each mode that measured no kernel
+    retry_spacing try_retry;            // when the way not taken is tried again
     int try_steps_left = 0;             // timed steps of the try under way, 0 when none is
     std::int64_t try_loss_ns = 0;       // what the try under way has lost so far
     bool last_split = false;            // whether the step before was split
     int steps_in_mode = 0;              // timed steps in a row made the way of the last one
     std::int64_t warm_up_loss_ns = 0;   // what the step that woke the threads for a try lost
-    int busy_readings = 0;              // steps in a row that found no free processor
     std::int64_t split_balance_ns = 0;  // what the split steps lost against one thread, net
 };
 
