@@ -343,13 +343,6 @@ bool sweep_method_supported(const sweep_method& method) {
     return false;
 }
 
-sweep_method widest_sweep_method() {
-    for (sweep_isa isa : {sweep_isa::avx512, sweep_isa::avx2}) {
-        if (isa_supported(isa)) return {isa, sweep_division::divider};
-    }
-    return {sweep_isa::sse2, sweep_division::divider};
-}
-
 int supported_sweep_methods(sweep_method (&methods)[max_sweep_methods]) {
     int count = 0;
     for (sweep_isa isa : {sweep_isa::avx512, sweep_isa::avx2, sweep_isa::sse2}) {

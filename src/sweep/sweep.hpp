@@ -55,8 +55,6 @@ std::string sweep_method_name(const sweep_method& method);
 
 // Whether the processor has what the kernel needs.
 bool sweep_method_supported(const sweep_method& method);
-// The widest instruction set the processor has, with the divider.
-sweep_method widest_sweep_method();
 
 // The most kernels there are.
 inline constexpr int max_sweep_methods = 7;
