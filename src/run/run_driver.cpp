@@ -106,8 +106,8 @@ void run_wave1d(std::istream& in, std::FILE* out, std::FILE* err, bool with_norm
     const bool fixed = threads_fixed();
     step_plan plan =
         plan_steps(params, forced, threads, fixed, threads > 1 && !fixed && processor_free());
-    // Every thread of the run starts here, before any file is opened, or the run takes one.
-    if (const int error = start_threads(most_work_threads(plan))) {
+    // Every thread of the run is checked here, before any file is opened, or the run takes one.
+    if (const int error = start_threads(most_work_threads(plan), work_threads(plan) > 1)) {
         std::fprintf(err,
                      "wave1d: warning: %d threads cannot start (%s); the run goes on one thread\n",
                      most_work_threads(plan), std::strerror(error));

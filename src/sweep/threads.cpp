@@ -107,9 +107,10 @@ int available_threads() {
     return std::max(1, omp_get_max_threads());
 }
 
-int start_threads(int threads) {
+int start_threads(int threads, bool team_now) {
     if (threads <= 1) return 0;
     if (const int error = threads_can_start(threads - 1)) return error;
+    if (!team_now) return 0;
     std::atomic<int> running{0};
 #pragma omp parallel num_threads(threads)
     {
@@ -132,7 +133,7 @@ int available_threads() {
     return 1;
 }
 
-int start_threads(int threads) {
+int start_threads(int threads, bool) {
     return threads <= 1 ? 0 : EAGAIN;
 }
 

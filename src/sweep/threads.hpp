@@ -18,10 +18,12 @@ bool threads_fixed();
 // container's CPU set), and when it cannot be read, a processor counts as free.
 bool processor_free();
 
-// Starts a team of `threads` threads now, in the set-up, so that no later region meets a thread
-// that cannot start: the runtime would end the process there, with output half-written. First
-// makes sure that threads-1 threads can start at all (memory for their stacks, the limits on
-// processes). Returns 0, or the system's error number when they cannot; then nothing may run on
-// more than one thread. The starting thread sleeps until the others run, so that none waits for
-// the scheduler to notice a processor behind the busy thread that started it.
-int start_threads(int threads);
+// Makes sure, in the set-up, that threads-1 threads can start beside this one (memory for their
+// stacks, the limits on processes): a later region that met a thread that cannot start would end
+// the process there, with output half-written. Returns 0, or the system's error number when they
+// cannot; then nothing may run on more than one thread. With team_now, also starts the runtime's
+// team of `threads` threads, the starting thread sleeping until the others run, so that the first
+// split step does not wait for the scheduler to notice a processor behind the busy thread that
+// started it. Without it (no step is split yet: the other processors look busy), the runtime
+// starts the team when a step is first split, and a run that is never split starts none.
+int start_threads(int threads, bool team_now);
