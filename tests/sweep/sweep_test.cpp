@@ -2,11 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdint>
-#include <cstring>
 #include <limits>
+#include <numeric>
+#include <optional>
 #include <random>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -18,257 +22,192 @@
 
 namespace {
 
-// Every instruction set the processor has, with each way of dividing it has.
-std::vector<sweep_method> supported_methods() {
-    sweep_method methods[max_sweep_methods];
-    const int count = supported_sweep_methods(methods);
-    return std::vector<sweep_method>(methods, methods + count);
-}
+// A grid of nx intervals with a random dx and dt and random fields; the same for the same seed.
+struct random_state {
+    RunParameters params;
+    FieldSet fields;
 
-void fill_random(GridFunction& f, std::mt19937_64& random, double low, double high) {
-    std::uniform_real_distribution<double> value(low, high);
-    for (std::size_t k = 0; k < f.size(); ++k)
-        f.data()[k] = value(random);
-}
+    random_state(std::int32_t nx, std::uint64_t seed) {
+        std::mt19937_64 random(seed);
+        auto fill_random = [&](GridFunction& f, double low, double high) {
+            std::uniform_real_distribution<double> value(low, high);
+            std::generate_n(f.data(), f.size(), [&] { return value(random); });
+        };
+        std::uniform_real_distribution<double> unit(0.0, 1.0);
+        const double dx = 0.01 + unit(random);
+        params = grid_parameters(nx, 0.0, dx * nx, 1.0);
+        fields = make_fields(params);
+        params.dx = dx;
+        params.dt = dx * (0.05 + 0.35 * unit(random));
+        for (GridFunction* g : {&fields.phi, &fields.psi, &fields.pi})
+            fill_random(*g, -1.0, 1.0);
+        fill_random(fields.alpha, 0.5, 1.0);
+        fill_random(fields.beta, -0.5, 0.5);
+    }
+};
 
-void copy_values(const GridFunction& from, GridFunction& to) {
-    for (std::size_t k = 0; k < from.size(); ++k)
-        to.data()[k] = from.data()[k];
-}
-
-// Index of the first point where a and b differ in any bit (or, with nan_equal, where they
-// differ and are not both NaN); -1 when there is none.
-std::int64_t first_difference(const GridFunction& a, const GridFunction& b, bool nan_equal) {
+// Index of the first point where a and b differ in any bit and are not both NaN (whose bits
+// the two ways of computing may choose differently); -1 when there is none.
+std::int64_t first_difference(const GridFunction& a, const GridFunction& b) {
     for (std::size_t k = 0; k < a.size(); ++k) {
         const double x = a.data()[k];
         const double y = b.data()[k];
-        if (std::memcmp(&x, &y, sizeof x) == 0) continue;
-        if (nan_equal && std::isnan(x) && std::isnan(y)) continue;
+        if (std::bit_cast<std::uint64_t>(x) == std::bit_cast<std::uint64_t>(y)) continue;
+        if (std::isnan(x) && std::isnan(y)) continue;
         return static_cast<std::int64_t>(k);
     }
     return -1;
 }
 
-// Two copies of one random state: `passes` is stepped with icn_step, `sweep` with the sweep. The
-// scratch arrays of the two start with different contents (NaN in the sweep's), so that a result
+// Steps `passes` with icn_step and a copy of it with the sweep laid out as given (its ranges
+// swept last to first with `reverse`), `steps` times, checking after every step that phi, psi
+// and pi agree at every point. The copy's scratch arrays start full of NaN, so that a result
 // depending on anything left over from earlier shows up.
-struct twin_runs {
-    RunParameters params;
-    FieldSet passes;
-    FieldSet sweep;
-
-    twin_runs(std::int32_t nx, std::int32_t boundtype, std::uint64_t seed) {
-        std::mt19937_64 random(seed);
-        std::uniform_real_distribution<double> unit(0.0, 1.0);
-        const double dx = 0.01 + unit(random);
-        params = grid_parameters(nx, 0.0, dx * nx, 1.0);
-        passes = make_fields(params);
-        sweep = make_fields(params);
-        params.dx = dx;
-        params.dt = dx * (0.05 + 0.35 * unit(random));
-        params.boundtype = boundtype;
-        for (GridFunction* g : {&passes.phi, &passes.psi, &passes.pi}) {
-            fill_random(*g, random, -1.0, 1.0);
-        }
-        fill_random(passes.alpha, random, 0.5, 1.0);
-        fill_random(passes.beta, random, -0.5, 0.5);
-        for (GridFunction* g : {&passes.phi_p, &passes.psi_p, &passes.pi_p, &passes.rhs_phi,
-                                &passes.rhs_psi, &passes.rhs_pi, &passes.left, &passes.right}) {
-            fill_random(*g, random, -9.0, 9.0);
-        }
-        for (GridFunction* g : {&sweep.phi_p, &sweep.psi_p, &sweep.pi_p, &sweep.rhs_phi,
-                                &sweep.rhs_psi, &sweep.rhs_pi, &sweep.left, &sweep.right}) {
-            fill(*g, std::numeric_limits<double>::quiet_NaN());
-        }
-        copy_values(passes.phi, sweep.phi);
-        copy_values(passes.psi, sweep.psi);
-        copy_values(passes.pi, sweep.pi);
-        copy_values(passes.alpha, sweep.alpha);
-        copy_values(passes.beta, sweep.beta);
+void expect_same_steps(random_state& passes, int steps, step_layout layout, bool reverse) {
+    RunParameters params = passes.params;
+    FieldSet sweep = make_fields(params);
+    for (GridFunction FieldSet::*g :
+         {&FieldSet::phi, &FieldSet::psi, &FieldSet::pi, &FieldSet::alpha, &FieldSet::beta}) {
+        std::copy_n((passes.fields.*g).data(), (passes.fields.*g).size(), (sweep.*g).data());
     }
-
-    // Steps both copies `steps` times, the sweep laid out as given (its ranges swept last to
-    // first with `reverse`), checking after every step that phi, psi and pi agree at every point.
-    void expect_same_steps(int steps, step_layout layout, bool reverse = false,
-                           bool nan_equal = false) {
-        for (int step = 1; step <= steps; ++step) {
-            icn_step(passes, params);
-            if (reverse) {
-                const laid_out_ranges laid =
-                    lay_out(middle_of(sweep, params.nx, vector_points(layout.method.isa)), layout);
-                const sweep_step s = begin_step(sweep, params, laid.ranges);
-                for (int i = laid.ranges.count - 1; i >= 0; --i) {
-                    sweep_range(s, sweep, laid.ranges.first[i], laid.ranges.points[i],
-                                layout.method);
-                }
-                end_step(sweep, s, laid.ranges);
-            } else {
-                make_step(sweep, params, layout);
-            }
-            // The samples move along the grid from step to step, as the plan moves them.
-            layout.sample_offset += 997;
-            const char* names[] = {"phi", "psi", "pi"};
-            const GridFunction* a[] = {&passes.phi, &passes.psi, &passes.pi};
-            const GridFunction* b[] = {&sweep.phi, &sweep.psi, &sweep.pi};
-            for (int field = 0; field < 3; ++field) {
-                const std::int64_t k = first_difference(*a[field], *b[field], nan_equal);
-                if (k >= 0) {
-                    ADD_FAILURE() << names[field] << "(" << k << ") differs after step " << step
-                                  << ": " << a[field]->data()[k] << " by the passes, "
-                                  << b[field]->data()[k] << " by the sweep; nx " << params.nx
-                                  << ", boundtype " << params.boundtype << ", "
-                                  << sweep_method_name(layout.method) << ", " << layout.parts
-                                  << " parts" << (reverse ? " last to first" : "");
-                    return;
-                }
-            }
+    for (GridFunction* g : {&sweep.phi_p, &sweep.psi_p, &sweep.pi_p, &sweep.rhs_phi, &sweep.rhs_psi,
+                            &sweep.rhs_pi, &sweep.left, &sweep.right})
+        fill(*g, std::numeric_limits<double>::quiet_NaN());
+    for (int step = 1; step <= steps; ++step) {
+        icn_step(passes.fields, passes.params);
+        if (reverse) {
+            const laid_out_ranges laid = lay_out(
+                middle_of(sweep, passes.params.nx, vector_points(layout.method.isa)), layout);
+            const sweep_step s = begin_step(sweep, passes.params, laid.ranges);
+            for (int i = laid.ranges.count - 1; i >= 0; --i)
+                sweep_range(s, sweep, laid.ranges.first[i], laid.ranges.points[i], layout.method);
+            end_step(sweep, s, laid.ranges);
+        } else {
+            make_step(sweep, passes.params, layout);
+        }
+        // The samples move along the grid from step to step, as the plan moves them.
+        layout.sample_offset += 997;
+        for (const auto& [name, g] :
+             {std::pair{"phi", &FieldSet::phi}, {"psi", &FieldSet::psi}, {"pi", &FieldSet::pi}}) {
+            const std::int64_t k = first_difference(passes.fields.*g, sweep.*g);
+            ASSERT_EQ(k, -1) << name << "(" << k << ") differs after step " << step << ": "
+                             << (passes.fields.*g).data()[k] << " by the passes, "
+                             << (sweep.*g).data()[k] << " by the sweep";
         }
     }
-};
-
-step_layout one_kernel(const sweep_method& method, int parts = 1) {
-    step_layout layout;
-    layout.method = method;
-    layout.parts = parts;
-    return layout;
 }
 
 const std::int32_t boundtypes[] = {1, 2, 0, 3, -1};
 
-// Small grids exercise the end regions on their own, the end regions overlapping, the
-// conditions skipped below their smallest nx, and the first few middles of one or two blocks.
-TEST(Sweep, MatchesThePassesBitForBitOnEverySmallGrid) {
+// Zeros of both signs, subnormals, values next to the ends of the exact division's safe range,
+// huge values, infinities and NaN in psi, pi and beta: mostly zeros, the other classes sparse
+// enough to leave whole vectors of ordinary values and of zeros.
+void scatter_special_values(FieldSet& f, std::uint64_t seed) {
+    const double inf = std::numeric_limits<double>::infinity();
+    const double specials[] = {0.0,     -0.0,     0x1p-1070, -0x1p-1040, 0x1p-899,    -0x1p-901,
+                               0x1p899, -0x1p901, 1e300,     inf,        std::nan("")};
+    std::mt19937_64 random(seed);
+    for (GridFunction* g : {&f.psi, &f.pi, &f.beta}) {
+        for (std::size_t k = 0; k < g->size(); ++k) {
+            const std::uint64_t r = random();
+            if (r % 8 < 3) g->data()[k] = r % 2 ? 0.0 : -0.0;
+            if (r % 64 == 3) g->data()[k] = specials[(r >> 8) % std::size(specials)];
+        }
+    }
+}
+
+// The sweep against icn_step, bit for bit: every kernel, every boundary type, each case's grids
+// and dx, its steps split into each number of parts.
+struct sweep_case {
+    const char* what;
+    std::vector<std::int32_t> nx;
+    int steps;
+    std::vector<int> parts = {1};
+    std::vector<std::optional<double>> dx = {std::nullopt};  // nullopt: a random one
+    bool special_values = false;  // psi, pi and beta of every class of value
+    bool samples = false;         // ranges of the other kernels inside the first part
+};
+
+// One case on one grid: a split step also swept last part first; the samples also timed.
+void check_grid(const sweep_case& c, const step_layout& layout, std::int32_t nx,
+                std::int32_t boundtype, std::optional<double> dx, std::uint64_t seed) {
+    for (const bool reverse : {false, true}) {
+        if (reverse && layout.parts == 1) continue;
+        random_state passes(nx, seed);
+        passes.params.boundtype = boundtype;
+        if (dx) {
+            passes.params.dx = *dx;
+            if (*dx != 0) passes.params.dt = std::fabs(*dx) * 0.25;
+        }
+        if (c.special_values) scatter_special_values(passes.fields, seed);
+        SCOPED_TRACE(reverse ? "last part first" : "first part first");
+        expect_same_steps(passes, c.steps, layout, reverse);
+    }
+    if (!c.samples) return;
+    random_state passes(nx, seed);
+    sample_timing timing;
+    make_step(passes.fields, passes.params, layout, &timing);
+    if (timing.points[1] == 0) return;
+    std::int64_t timed = 0;  // only the first part's ranges
+    for (const std::int64_t points : timing.points)
+        timed += points;
+    EXPECT_LE(timed, nx / layout.parts + 16);
+    EXPECT_GE(timing.points[1], layout.sample_points);
+}
+
+TEST(Sweep, MatchesThePassesBitForBit) {
     ASSERT_TRUE(sweep_method_supported({})) << "the baseline must always run";
-    for (const sweep_method& method : supported_methods()) {
-        for (std::int32_t boundtype : boundtypes) {
-            for (std::int32_t nx = -1; nx <= 40; ++nx) {
-                twin_runs runs(nx, boundtype,
-                               1000u * static_cast<std::uint64_t>(nx + 1) +
-                                   static_cast<std::uint64_t>(boundtype + 1));
-                runs.expect_same_steps(40, one_kernel(method));
-            }
-        }
-    }
-}
-
-TEST(Sweep, MatchesThePassesBitForBitOnLargeGrids) {
-    for (const sweep_method& method : supported_methods()) {
-        for (std::int32_t boundtype : boundtypes) {
-            for (std::int32_t nx : {1000, 4097, 100003}) {
-                twin_runs runs(nx, boundtype, static_cast<std::uint64_t>(nx) + 7u);
-                runs.expect_same_steps(nx > 10000 ? 3 : 25, one_kernel(method));
-            }
-        }
-    }
-}
-
-// dx = 0 makes every difference infinite or NaN; every NaN must arise where the passes get one.
-TEST(Sweep, CarriesInfinitiesAndNaNsLikeThePasses) {
-    for (const sweep_method& method : supported_methods()) {
-        for (std::int32_t boundtype : boundtypes) {
-            for (std::int32_t nx : {5, 37, 200}) {
-                twin_runs runs(nx, boundtype, 99u);
-                runs.params.dx = 0.0;
-                runs.expect_same_steps(3, one_kernel(method, 2), false, true);
-            }
-        }
-    }
-}
-
-// The parts of a split step run one after another, first to last and last to first, with the
-// scratch arrays full of NaN: a part that read a value another part writes, or a gap point
-// evaluated from anything but the start-of-step state, would change a result in one of the two
-// orders. Two to five parts, with gaps of one or two blocks.
-TEST(Sweep, SplitPartsInEitherOrderMatchThePasses) {
-    for (const sweep_method& method : supported_methods()) {
-        for (std::int32_t boundtype : boundtypes) {
-            for (std::int32_t nx : {70, 1001}) {
-                for (int parts = 2; parts <= 5; ++parts) {
-                    for (bool reverse : {false, true}) {
-                        twin_runs runs(nx, boundtype, static_cast<std::uint64_t>(nx + parts));
-                        runs.expect_same_steps(8, one_kernel(method, parts), reverse);
-                    }
-                }
-            }
-        }
-    }
-}
-
-// Pieces measured with other kernels inside the first part, of every width next to each other,
-// at places that move along the grid, with the first part alone and beside others; they fit
-// partly or not at all into the small grids.
-TEST(Sweep, PiecesOfOtherKernelsMatchThePasses) {
-    const std::vector<sweep_method> methods = supported_methods();
+    std::vector<std::int32_t> small(42);
+    std::iota(small.begin(), small.end(), -1);
+    const sweep_case cases[] = {
+        // The end regions on their own and overlapping, the conditions skipped below their
+        // smallest nx, and the first few middles of one or two blocks.
+        {.what = "small grids", .nx = small, .steps = 40},
+        {.what = "large grids", .nx = {1000, 4097}, .steps = 25},
+        {.what = "a very large grid", .nx = {100003}, .steps = 3},
+        // dx 0 makes every difference infinite or NaN; every NaN must arise where the passes
+        // get one.
+        {.what = "dx 0", .nx = {5, 37, 200}, .steps = 3, .parts = {2}, .dx = {0.0}},
+        // Every vector with a numerator that the exact division cannot divide exactly takes the
+        // divider; dx negative, at the ends of its range and beyond them.
+        {.what = "every class of value",
+         .nx = {300},
+         .steps = 3,
+         .dx = {0.25, -0.5, -0x1p-100, 0x1p100, 0x1p-110, -0x1p110},
+         .special_values = true},
+        // With the scratch arrays full of NaN, a part that read a value another part writes, or
+        // a gap point evaluated from anything but the start-of-step state, would change a result
+        // in one of the two orders. Gaps of one or two blocks.
+        {.what = "split steps", .nx = {70, 1001}, .steps = 8, .parts = {2, 3, 4, 5}},
+        // Samples of every width next to each other, at places that move along the grid, in
+        // the first part alone and beside others; they fit partly or not at all into the
+        // smaller grids.
+        {.what = "samples", .nx = {60, 700, 20011}, .steps = 6, .parts = {1, 3}, .samples = true},
+    };
+    sweep_method supported[max_sweep_methods];
+    const std::span<sweep_method> methods(supported, supported_sweep_methods(supported));
+    std::uint64_t seed = 0;
     for (const sweep_method& method : methods) {
-        for (std::int32_t nx : {60, 700, 20011}) {
-            for (int parts : {1, 3}) {
-                step_layout layout = one_kernel(method, parts);
-                for (const sweep_method& other : methods) {
-                    if (other == method || layout.samples == max_samples) continue;
-                    layout.sample_method[layout.samples++] = other;
-                }
-                layout.sample_points = nx / 40 + 3;
-                sample_timing timing;
-                twin_runs runs(nx, 2, static_cast<std::uint64_t>(nx) + 11u);
-                runs.expect_same_steps(6, layout);
-                make_step(runs.sweep, runs.params, layout, &timing);
-                std::int64_t timed_points = 0;
-                for (std::int64_t points : timing.points)
-                    timed_points += points;
-                if (timing.points[1] > 0) {
-                    EXPECT_LE(timed_points, nx / parts + 16)
-                        << sweep_method_name(method) << " " << nx;
-                    EXPECT_GE(timing.points[1], layout.sample_points);
-                }
+        for (const sweep_case& c : cases) {
+            step_layout layout;
+            layout.method = method;
+            for (const sweep_method& other : methods) {
+                if (c.samples && other != method) layout.sample_method[layout.samples++] = other;
             }
-        }
-    }
-}
-
-TEST(Sweep, SplitPartsOnThreadsMatchThePasses) {
-    for (const sweep_method& method : supported_methods()) {
-        for (int parts : {2, 3}) {
-            twin_runs runs(20000, 1, static_cast<std::uint64_t>(parts));
-            runs.expect_same_steps(5, one_kernel(method, parts));
-        }
-    }
-}
-
-// The exact division on fields holding zeros of both signs, subnormals, values next to the ends
-// of its safe range, huge values, infinities and NaN, with dx negative, at the ends of its range
-// and beyond them: every vector with a numerator it cannot divide exactly takes the divider.
-TEST(Sweep, ExactDivisionCarriesEveryClassOfValueLikeThePasses) {
-    const double specials[] = {0.0,
-                               -0.0,
-                               0x1p-1070,
-                               -0x1p-1040,
-                               0x1p-899,
-                               -0x1p-901,
-                               0x1p899,
-                               -0x1p901,
-                               1e300,
-                               std::numeric_limits<double>::infinity(),
-                               std::numeric_limits<double>::quiet_NaN()};
-    for (const sweep_method& method : supported_methods()) {
-        for (double dx : {0.25, -0.5, -0x1p-100, 0x1p100, 0x1p-110, -0x1p110}) {
-            for (std::int32_t boundtype : {1, 2, 0}) {
-                twin_runs runs(300, boundtype, 3u);
-                runs.params.dx = dx;
-                runs.params.dt = std::fabs(dx) * 0.25;
-                std::mt19937_64 random(17);
-                for (GridFunction* g : {&runs.passes.psi, &runs.passes.pi, &runs.passes.beta}) {
-                    for (std::size_t k = 0; k < g->size(); ++k) {
-                        const std::uint64_t r = random();
-                        // Mostly zeros, with the other classes sparse enough to leave whole
-                        // vectors of ordinary values and of zeros.
-                        if (r % 8 < 3) g->data()[k] = r % 2 ? 0.0 : -0.0;
-                        if (r % 64 == 3) g->data()[k] = specials[(r >> 8) % std::size(specials)];
+            for (const std::int32_t nx : c.nx) {
+                layout.sample_points = nx / 40 + 3;
+                for (const std::int32_t boundtype : boundtypes) {
+                    for (const int parts : c.parts) {
+                        layout.parts = parts;
+                        for (const std::optional<double> dx : c.dx) {
+                            SCOPED_TRACE(std::string(c.what) + ": " + sweep_method_name(method) +
+                                         ", nx " + std::to_string(nx) + ", boundtype " +
+                                         std::to_string(boundtype) + ", " + std::to_string(parts) +
+                                         " parts, dx " + testing::PrintToString(dx));
+                            check_grid(c, layout, nx, boundtype, dx, ++seed);
+                        }
                     }
                 }
-                copy_values(runs.passes.psi, runs.sweep.psi);
-                copy_values(runs.passes.pi, runs.sweep.pi);
-                copy_values(runs.passes.beta, runs.sweep.beta);
-                runs.expect_same_steps(3, one_kernel(method), false, true);
             }
         }
     }
@@ -280,49 +219,37 @@ TEST(Sweep, ExactDivisionCarriesEveryClassOfValueLikeThePasses) {
 // sweep would give other results than icn_step without a word; this says which.
 TEST(Sweep, TheEquationsAreWhatTheSweepAssumes) {
     constexpr std::int32_t nx = 12;
-    auto rates = [](twin_runs& runs) {
-        FieldSet& f = runs.passes;
-        compute_rhs_phi(f);
-        compute_rhs_psi_pi(f, nx, runs.params.dx);
-        std::vector<double> r(f.rhs_phi.data(), f.rhs_phi.data() + nx + 1);
-        for (std::int32_t i = 1; i < nx; ++i) {
-            r.push_back(f.rhs_psi[i]);
-            r.push_back(f.rhs_pi[i]);
-        }
-        return r;
-    };
-    for (const char* name : {"phi", "psi", "pi"}) {
+    for (const auto& [name, g] :
+         {std::pair{"phi", &FieldSet::phi}, {"psi", &FieldSet::psi}, {"pi", &FieldSet::pi}}) {
+        const bool rates_change = g != &FieldSet::phi;
         for (std::int32_t k = 0; k <= nx; ++k) {
-            twin_runs base(nx, 0, 5u);
-            twin_runs changed(nx, 0, 5u);
-            GridFunction FieldSet::*field = name[1] == 'h'   ? &FieldSet::phi
-                                            : name[1] == 's' ? &FieldSet::psi
-                                                             : &FieldSet::pi;
-            (changed.passes.*field)[k] += 0.5;
-            const std::vector<double> before = rates(base);
-            const std::vector<double> after = rates(changed);
-            for (std::int32_t i = 0; i <= nx; ++i) {
-                const bool may_change = field != &FieldSet::phi && i == k;
-                EXPECT_EQ(before[i] != after[i], may_change)
-                    << "rhs_phi(" << i << "), " << name << "(" << k << ") changed";
+            random_state before(nx, 5);
+            random_state after(nx, 5);
+            (after.fields.*g)[k] += 0.5;
+            for (random_state* s : {&before, &after}) {
+                compute_rhs_phi(s->fields);
+                compute_rhs_psi_pi(s->fields, nx, s->params.dx);
             }
-            for (std::int32_t i = 1; i < nx; ++i) {
-                const bool near = i - k <= stencil_reach && k - i <= stencil_reach && i != k;
-                const std::size_t at = nx + 1 + 2 * static_cast<std::size_t>(i - 1);
-                const bool changed_rate =
-                    before[at] != after[at] || before[at + 1] != after[at + 1];
-                EXPECT_EQ(changed_rate, field != &FieldSet::phi && near)
+            const FieldSet& b = before.fields;
+            const FieldSet& a = after.fields;
+            for (std::int32_t i = 0; i <= nx; ++i) {
+                EXPECT_EQ(b.rhs_phi[i] != a.rhs_phi[i], rates_change && i == k)
+                    << "rhs_phi(" << i << "), " << name << "(" << k << ") changed";
+                if (i == 0 || i == nx) continue;
+                const bool near = i != k && std::abs(i - k) <= stencil_reach;
+                EXPECT_EQ(b.rhs_psi[i] != a.rhs_psi[i] || b.rhs_pi[i] != a.rhs_pi[i],
+                          rates_change && near)
                     << "rhs_psi, rhs_pi(" << i << "), " << name << "(" << k << ") changed";
             }
         }
     }
-    for (std::int32_t boundtype : boundtypes) {
-        twin_runs runs(nx, boundtype, 9u);
-        const twin_runs untouched(nx, boundtype, 9u);
-        apply_boundaries(runs.passes, boundtype, nx);
-        for (auto field : {&FieldSet::phi, &FieldSet::psi, &FieldSet::pi}) {
+    for (const std::int32_t boundtype : boundtypes) {
+        random_state runs(nx, 9);
+        const random_state untouched(nx, 9);
+        apply_boundaries(runs.fields, boundtype, nx);
+        for (auto g : {&FieldSet::phi, &FieldSet::psi, &FieldSet::pi}) {
             for (std::int32_t i = 1; i < nx; ++i) {
-                EXPECT_EQ((runs.passes.*field)[i], (untouched.passes.*field)[i])
+                EXPECT_EQ((runs.fields.*g)[i], (untouched.fields.*g)[i])
                     << "boundtype " << boundtype << " wrote point " << i;
             }
         }
