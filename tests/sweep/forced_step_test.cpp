@@ -1,13 +1,14 @@
 // The whole program under every value of WAVE1D_STEP, on one thread and on two, against the
 // program left to choose for itself: the same console output and profile files, byte for byte.
-// A kernel the processor lacks runs the nearest one it has, with one warning line. And the
-// values of WAVE1D_STEP as a user writes them.
+// A kernel the processor lacks runs the nearest one it has, with one warning line.
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "support/run_wave1d.hpp"
-#include "sweep/forced_step.hpp"
+#include "sweep/sweep.hpp"
 
 namespace {
 
@@ -69,46 +70,30 @@ TEST(ForcedStep, EveryKernelAndThreadCountGivesTheSameBytes) {
     }
 }
 
-// A value that names no kernel stops the run before the dialogue, with status 5, the valid
+// A value that names no kernel, anything but the seven values as a user writes them (each of
+// those runs in the test above), stops the run before the dialogue, with status 5, the valid
 // values and the value as other bad values are shown: in quotes, bytes that are not printable
 // as \xHH, cut at 64 characters.
 TEST(ForcedStep, MalformedValueStopsBeforeTheDialogue) {
-    const std::string hostile = "\x1b]0;owned\x07\x1b[2J" + std::string(300, 'x');
-    const struct {
-        std::string value;
-        std::string shown;
-    } cases[] = {{"avx2:fast", "WAVE1D_STEP=\"avx2:fast\" is not one of sse2:divider"},
-                 {hostile, "WAVE1D_STEP=\"\\x1B]0;owned\\x07\\x1B[2J" + std::string(50, 'x') +
-                               "\"... is not one of sse2:divider"}};
-    for (const auto& c : cases) {
+    std::vector<std::pair<std::string, std::string>> cases = {
+        {"\x1b]0;owned\x07\x1b[2J" + std::string(300, 'x'),
+         "\"\\x1B]0;owned\\x07\\x1B[2J" + std::string(50, 'x') + "\"..."}};
+    for (const std::string value :
+         {"avx2:fast", "avx2", "avx2:", ":first", "sse2:first", "sse2:all", "AVX2:first",
+          "avx2:first ", "avx1024:divider", "avx2:first:all"})
+        cases.emplace_back(value, '"' + value + '"');
+    for (const auto& [value, shown] : cases) {
         temp_dir dir;
         run_options options;
-        options.environment = {{"WAVE1D_STEP", c.value}};
+        options.environment = {{"WAVE1D_STEP", value}};
         const run_result r = run_program(dir.path, input_with(), options);
-        EXPECT_EQ(r.exit_status, 5);
+        EXPECT_EQ(r.exit_status, 5) << value;
         EXPECT_EQ(r.out, "");
-        EXPECT_NE(r.err.find(c.shown), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("WAVE1D_STEP=" + shown + " is not one of sse2:divider"),
+                  std::string::npos)
+            << r.err;
         EXPECT_EQ(r.err.find('\x1b'), std::string::npos) << r.err;
         EXPECT_FALSE(std::filesystem::exists(dir.path / "phi.xl"));
-    }
-}
-
-// Anything but the seven values names no kernel (each of those runs in the test above).
-TEST(ForcedStep, ReadsOnlyTheValuesAsAUserWritesThem) {
-    for (const char* value : {"", "avx2", "avx2:", ":first", "sse2:first", "sse2:all", "AVX2:first",
-                              "avx2:first ", "avx1024:divider", "avx2:first:all"}) {
-        EXPECT_FALSE(parse_forced_step(value)) << "accepted '" << value << "'";
-    }
-}
-
-TEST(ForcedStep, HelpLinesFitTheTerminal) {
-    std::string_view help = forced_step_help;
-    while (!help.empty()) {
-        const std::size_t end = help.find('\n');
-        ASSERT_NE(end, std::string_view::npos);
-        EXPECT_LE(end, 78u);
-        EXPECT_EQ(help.substr(0, 2), "  ");
-        help.remove_prefix(end + 1);
     }
 }
 
