@@ -25,16 +25,13 @@ run_output run_with(const std::string& input,
 }
 
 TEST(ForcedStep, EveryKernelAndThreadCountGivesTheSameBytes) {
-    const struct {
-        const char* value;
-        sweep_method method;
-    } kernels[] = {{"sse2:divider", {sweep_isa::sse2, sweep_division::divider}},
-                   {"avx2:divider", {sweep_isa::avx2, sweep_division::divider}},
-                   {"avx2:first", {sweep_isa::avx2, sweep_division::first}},
-                   {"avx2:all", {sweep_isa::avx2, sweep_division::all}},
-                   {"avx512:divider", {sweep_isa::avx512, sweep_division::divider}},
-                   {"avx512:first", {sweep_isa::avx512, sweep_division::first}},
-                   {"avx512:all", {sweep_isa::avx512, sweep_division::all}}};
+    using enum sweep_isa;
+    using enum sweep_division;
+    const std::pair<const char*, sweep_method> kernels[] = {
+        {"sse2:divider", {sse2, divider}},     {"avx2:divider", {avx2, divider}},
+        {"avx2:first", {avx2, first}},         {"avx2:all", {avx2, all}},
+        {"avx512:divider", {avx512, divider}}, {"avx512:first", {avx512, first}},
+        {"avx512:all", {avx512, all}}};
     // Outgoing and periodic boundaries, the tanh lapse and a constant shift; a grid that
     // splits into parts of several blocks, written every few steps.
     for (const char* boundtype : {"2", "1"}) {
@@ -50,20 +47,17 @@ TEST(ForcedStep, EveryKernelAndThreadCountGivesTheSameBytes) {
         std::string err;
         const run_output chosen = run_with(input, {{"OMP_NUM_THREADS", "2"}}, &err);
         EXPECT_EQ(err, "");
-        for (const auto& kernel : kernels) {
+        for (const auto& [value, method] : kernels) {
             for (const char* threads : {"1", "2"}) {
-                const run_output forced = run_with(
-                    input, {{"WAVE1D_STEP", kernel.value}, {"OMP_NUM_THREADS", threads}}, &err);
-                if (sweep_method_supported(kernel.method)) {
-                    EXPECT_EQ(err, "") << kernel.value;
-                } else {
-                    EXPECT_EQ(
-                        err.rfind(std::string("wave1d: warning: WAVE1D_STEP=") + kernel.value, 0),
-                        0u)
-                        << err;
-                    EXPECT_EQ(err.find('\n'), err.size() - 1) << err;
-                }
-                SCOPED_TRACE(std::string(kernel.value) + ", " + threads + " threads");
+                SCOPED_TRACE(std::string(value) + ", " + threads + " threads");
+                const run_output forced =
+                    run_with(input, {{"WAVE1D_STEP", value}, {"OMP_NUM_THREADS", threads}}, &err);
+                // A kernel the processor lacks: one line saying what runs instead.
+                const std::string warning = std::string("wave1d: warning: WAVE1D_STEP=") + value;
+                EXPECT_TRUE(sweep_method_supported(method)
+                                ? err.empty()
+                                : err.starts_with(warning) && err.find('\n') == err.size() - 1)
+                    << err;
                 expect_same_output(forced, chosen);
             }
         }
