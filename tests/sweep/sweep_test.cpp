@@ -131,7 +131,7 @@ void check_grid(const sweep_case& c, const step_layout& layout, std::int32_t nx,
         if (reverse && layout.parts == 1) continue;
         random_state passes(nx, seed);
         passes.params.boundtype = boundtype;
-        if (dx) {
+        if (dx) {  // dt in step with it, so that the last bit of every quotient counts
             passes.params.dx = *dx;
             if (*dx != 0) passes.params.dt = std::fabs(*dx) * 0.25;
         }
