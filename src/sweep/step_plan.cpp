@@ -8,39 +8,36 @@
 
 namespace {
 
-// The rules of the plan, each stated here once beside its constants. It chooses the kernel (every
+// The rules of the plan, stated once here beside their constants. It chooses the kernel (each
 // instruction set the processor has, with each way of dividing it has) and whether a step runs
 // on one thread or is split over all of them. A forced kernel is never timed, and its steps are
-// split on every grid that rule 1 lets split; OMP_DYNAMIC=false splits every step, whatever the
-// grid, and only the kernel is measured.
+// split on every grid that rule 1 lets split; OMP_DYNAMIC=false splits every step and measures
+// only the kernel.
 
-// 1. A grid below this many points is never split: its step takes microseconds, less than the
-// threads need to meet. The first step, and the set-up before it, are split when a processor
-// looks free as the run starts (processor_free, threads.hpp); after that the set-up and every
-// profile take the threads of the steps as they are made at that moment.
+// 1. A grid below this many points is never split: its step is shorter than the threads take to
+// meet. The first step and the set-up are split when a processor looks free as the run starts
+// (processor_free, threads.hpp); after that the set-up and the profiles follow the steps.
 constexpr std::int64_t min_split_points = 4096;
 
-// 2. Every step is timed, one clock reading at each start; on a grid that is neither split nor
-// holds sample ranges (rule 3), only one step in timed_every, since a clock reading is there a
-// noticeable share of a step.
+// 2. Every step is timed at its start, except on a grid neither split nor holding sample ranges
+// (rule 3): there one step in timed_every is, as a clock reading is a noticeable share of it.
 constexpr std::int64_t timed_every = 16;
 
-// 3. Other kernels are measured on ranges of sample_points points of a step made by the chosen
-// kernel (in the first thread's part, at most half of it, at a place that moves from step to
-// step), or on a whole step of their own on a grid too small for such ranges. The kernel chosen
-// has the least time per point, the least of its last three measurements. When the steps come
-// to take a quarter longer or shorter than when that was last noticed, every kernel is due to be
-// measured. No kernel is measured while the threads wake (the first try_steps split steps).
+// 3. Other kernels are measured on ranges of sample_points points inside a step of the chosen
+// one (in the first thread's part, at most half of it, at a place that moves from step to step),
+// or on whole steps of their own where the grid is too small for such ranges. The kernel with
+// the least time per point over its last three measurements is chosen. When the steps come to
+// take a quarter longer or shorter, every kernel is due again. No kernel is measured while the
+// threads wake (the first try_steps split steps).
 constexpr std::int64_t sample_points = 4096;
 
 // 4. What is not chosen, a kernel or the way of threading not taken, is measured again after
-// first_interval steps that could measure it, twice as many after each time it loses (at most
-// max_interval), and never sooner than loss_budget times what it lost the last time (kernels:
-// kernel_loss_budget times, over all of them): tries of the threading cost at most about 2% of
-// the run, measurements of kernels about 1%. A measurement of a kernel loses what its ranges
-// took beyond the chosen kernel, or its share of what the step took beyond the mode's steps when
-// that is more. A kernel never measured counts as untried_factor times slower than the chosen
-// one, and any kernel is measured only while the rest of the run, at its pace so far, is
+// first_interval steps that could measure it, twice as many after each loss (at most
+// max_interval), and never before loss_budget times its last loss (kernels: kernel_loss_budget,
+// over all of them): tries cost about 2% of the run, kernel measurements about 1%. A kernel's
+// loss is what its ranges took beyond the chosen kernel, or its share of what the step took
+// beyond the mode's steps when that is more. A kernel never measured counts as untried_factor
+// times slower, and any is measured only while the rest of the run, at its pace so far, is
 // kernel_loss_budget times what that would lose.
 constexpr std::int64_t first_interval = 8;
 constexpr std::int64_t max_interval = 1024;
@@ -48,18 +45,17 @@ constexpr std::int64_t loss_budget = 50;
 constexpr std::int64_t kernel_loss_budget = 100;
 constexpr double untried_factor = 3.0;
 
-// 5. A try of the threading not taken lasts try_steps timed steps, and each way is judged by the
-// least of its last three steps that measured no kernel, so that a step that waits for the
-// machine decides nothing. The split is taken, or kept, when it is faster than one thread by a
-// tenth. The first split step after one-thread steps wakes the threads and is not judged; what
-// it lost counts with the try. The first try of a split waits until the rest of the run takes
-// first_try_budget_ns, and a split is only tried while a processor looks free: finding none
-// counts as a try lost.
+// 5. A try lasts try_steps timed steps. Each way is judged by the least of its last three steps
+// that measured no kernel, so that a step that waits for the machine decides nothing; the split
+// is taken, or kept, when it is faster than one thread by a tenth. The first split step after
+// one-thread steps wakes the threads and is not judged; what it lost counts with the try. The
+// first try of a split waits until the rest of the run takes first_try_budget_ns, and a split is
+// tried only while a processor looks free: finding none counts as a try lost.
 constexpr int try_steps = 3;
 constexpr std::int64_t first_try_budget_ns = 20'000'000;
 
-// 6. Split steps that lose more than loss_limit_ns net against one thread, what they saved
-// counted up to loss_limit_ns, go back to one thread at once: another process has taken a
+// 6. Split steps that lose more than loss_limit_ns net against one thread (what they saved
+// counted up to loss_limit_ns) go back to one thread at once: another process has taken a
 // processor. A try of the split that loses that much ends at once.
 constexpr std::int64_t loss_limit_ns = 5'000'000;
 
