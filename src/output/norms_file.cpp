@@ -48,7 +48,6 @@ void write_norms_row(NormsFile& norms, double time, const field_norms& values) {
 void flush_norms_file(NormsFile& norms) {
     if (norms.file.fd < 0) return;
     flush_buffer(norms.file);
-    norms.file.whole = norms.file.written;
 }
 
 void close_norms_file(NormsFile& norms) {

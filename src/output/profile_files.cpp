@@ -213,8 +213,6 @@ void flush_profile_files(ProfileFiles& files) {
     if (files.xl.fd < 0 || files.xtl.fd < 0) return;
     flush_buffer(files.xl);
     flush_buffer(files.xtl);
-    files.xl.whole = files.xl.written;
-    files.xtl.whole = files.xtl.written;
 }
 
 void close_profile_files(ProfileFiles& files) {

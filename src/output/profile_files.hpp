@@ -24,9 +24,9 @@ struct alignas(64) profile_thread_buffers {
 // the end of the run. Whatever is still buffered when it is destroyed is written out;
 // close_profile_files is the checked way to end.
 //
-// Each file's `whole` is its length at the last write-out (flush_profile_files): when a write
-// fails (a full disk, the file-size limit), the owner of the files cuts both back to it
-// (cut_back), with any other output file of the run, so that all end on the same output step.
+// When a write fails (a full disk, the file-size limit), the owner of the files cuts both back
+// to their `whole` lengths (cut_back), which it sets when every output file of the run has been
+// written out, so that all end on the same output step.
 struct ProfileFiles {
     buffered_file xl;
     buffered_file xtl;
@@ -64,8 +64,8 @@ void write_profile(ProfileFiles& files, double time, const GridFunction& x, cons
                    int threads = 1);
 
 // Writes out what is buffered in both files, "phi.xl" first. Buffers hold whole records only, so
-// after a write_profile both files end on that output step, which becomes the one they are cut
-// back to if a later write fails. Throws run_failure with exit_output when a write fails.
+// after a write_profile both files end on that output step. Throws run_failure with exit_output
+// when a write fails.
 void flush_profile_files(ProfileFiles& files);
 
 // Writes out what is buffered and closes both files. Throws run_failure with exit_output when

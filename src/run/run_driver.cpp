@@ -36,19 +36,14 @@ bool is_output_step(std::int32_t step, std::int32_t every_1D) {
 // in between, the buffers fill as usual.
 constexpr std::chrono::seconds write_out_interval{1};
 
-// Writes out the profile files and norms.tsv, so that they end on the same output step.
+// Writes out the profile files and norms.tsv. Only once all of them are written out do they end
+// on this output step, the one each is cut back to when a later write fails (cut_back_after).
 void write_out_files(ProfileFiles& files, std::optional<NormsFile>& norms) {
-    const std::uint64_t xl_whole = files.xl.whole;
-    const std::uint64_t xtl_whole = files.xtl.whole;
-    try {
-        flush_profile_files(files);
-        if (norms) flush_norms_file(*norms);
-    } catch (const run_failure&) {
-        // norms.tsv failed after the profiles were written out: they end where it ends.
-        files.xl.whole = xl_whole;
-        files.xtl.whole = xtl_whole;
-        throw;
-    }
+    flush_profile_files(files);
+    if (norms) flush_norms_file(*norms);
+    files.xl.whole = files.xl.written;
+    files.xtl.whole = files.xtl.written;
+    if (norms) norms->file.whole = norms->file.written;
 }
 
 // The files first, so that a table row on the console has its blocks and norms in them.
