@@ -12,7 +12,8 @@ import math
 import numbers
 import re
 
-__all__ = ["NAMES", "INTEGER_NAMES", "InputError", "value_text", "read_input", "input_text"]
+__all__ = ["NAMES", "INTEGER_NAMES", "InputError", "value_text", "read_input", "input_text",
+           "fit_final_time"]
 
 # In the order the program asks for them.
 NAMES = ("xmin", "xmax", "nx", "courant", "nt", "boundtype", "amplitude", "width", "center",
@@ -102,3 +103,52 @@ def read_input(path):
 def input_text(texts):
     """An input file of the twelve value texts, each line the value and then its name."""
     return "".join(f"{texts[name]:<12} {name}\n" for name in NAMES)
+
+
+def time_step(texts):
+    """The dt of a run of the twelve value texts, computed in the order the program computes
+    it, so that it is the same double: dx = (xmax - xmin) / nx, then dt = courant * dx."""
+    values = {name: value_of(name, texts[name]) for name in ("xmin", "xmax", "nx", "courant")}
+    if values["nx"] == 0:
+        raise InputError("nx is 0: the run has no time step")
+    return values["courant"] * ((values["xmax"] - values["xmin"]) / float(values["nx"]))
+
+
+def _nearest_divisor(number, wanted):
+    """The divisor of number nearest to wanted, in ratio."""
+    best = 1
+    for small in range(1, math.isqrt(number) + 1):
+        if number % small == 0:
+            for divisor in (small, number // small):
+                if abs(math.log(divisor / wanted)) < abs(math.log(best / wanted)):
+                    best = divisor
+    return best
+
+
+def fit_final_time(texts, final_time=None, outputs=None):
+    """The twelve value texts with nt and every_1D changed: with final_time, nt is the nearest
+    whole number of steps to final_time/dt, at least 1, so that the run ends within half a step
+    of it; with outputs, every_1D gives about that many output steps after time zero, at least
+    one. Whenever either is given, every_1D is the divisor of nt nearest to nt/outputs (or to
+    the |every_1D| given), so that the last step is an output step and the last norms are those
+    of the final time; an every_1D of 0 without outputs stays 0. InputError when nt would leave
+    32 bits or dt is 0 or not finite."""
+    texts = dict(texts)
+    if final_time is not None:
+        dt = time_step(texts)
+        if dt == 0 or not math.isfinite(final_time / dt):
+            raise InputError(f"dt is {dt!r}: no number of steps reaches the final time "
+                             f"{final_time!r}")
+        steps = max(1, math.floor(final_time / dt + 0.5))
+        if steps >= 2**31:
+            raise InputError(f"{steps} steps of dt = {dt!r} to the final time {final_time!r}: "
+                             "nt would not fit 32 bits")
+        texts["nt"] = str(steps)
+    if final_time is None and outputs is None:
+        return texts
+    steps = value_of("nt", texts["nt"])
+    every = abs(value_of("every_1D", texts["every_1D"]))
+    if steps >= 1 and (outputs is not None or every != 0):
+        wanted = steps / max(outputs, 1) if outputs is not None else every
+        texts["every_1D"] = str(_nearest_divisor(steps, max(wanted, 1)))
+    return texts

@@ -90,9 +90,9 @@ def test_a_failing_run_stops_no_other_and_is_the_one_run_again(tmp_path):
     (["BASE", "nx=80", "nx=40"], "nx is given twice"),
     (["BASE"], "no values to scan"),
     (["SHORT", "nx=80"], "short.in holds only 11 of the twelve values; shifttype is missing"),
-    (["-j", "0", "BASE", "nx=80"], '-j takes a number of runs at once of 1 or more, not "0"'),
+    (["-j", "0", "BASE", "nx=80"], 'argument -j: takes a number of 1 or more, not "0"'),
     (["--no-wait", "BASE", "nx=80"], "--no-wait and --sbatch go with --slurm"),
-    (["--plot", "energy", "BASE", "nx=80"], "--plot takes one of exit_status, final_time"),
+    (["--plot", "energy", "BASE", "nx=80"], "--plot takes exit_status, warnings, seconds or a"),
 ])
 def test_a_bad_scan_runs_nothing(tmp_path, arguments, message):
     files = dict(BASE=input_file(tmp_path / "base.in"), SHORT=input_file(tmp_path / "short.in"))
