@@ -11,7 +11,9 @@ python3 -m wave1d.scan (installed as wave1d-scan) runs every combination of some
 from .inputs import NAMES, InputError
 from .profiles import parse_number, read_xl, read_xtl
 from .runs import Run, RunFailed, RunWarning, find_program, read_norms, read_run, run
+from .scans import read_scan
 
 __version__ = "1.0.0"
 __all__ = ["NAMES", "InputError", "Run", "RunFailed", "RunWarning", "find_program",
-           "parse_number", "read_norms", "read_run", "read_xl", "read_xtl", "run"]
+           "parse_number", "read_norms", "read_run", "read_scan", "read_xl", "read_xtl",
+           "run"]
