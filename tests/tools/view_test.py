@@ -50,7 +50,7 @@ CASES = [
     dict(runs=["many", "pulse"], fragment="frame=7"),
     dict(runs=["running"], fragment="frame=21"),
     dict(runs=["stale", "pulse"], fragment="frame=2",
-         notes=["where phi.xl has 2.000000E+00: it is not of this run; its norms are not shown."]),
+         notes=["stale/norms.tsv", "its norms are not shown."]),
 ]
 
 

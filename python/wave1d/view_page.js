@@ -1,32 +1,83 @@
-// The viewer page of tools/view: reads the profiles held in the page, draws one frame at a time
-// with dygraphs, and keeps the element #status and the address's #frame=K&diff=1 in step with
-// what it shows.
+// The viewer page of wave1d's view command: decodes the runs that the page holds, draws one
+// frame at a time with dygraphs, and keeps the element #status and the address's
+// #frame=K&diff=1 in step with what it shows.
 "use strict";
 
 (function () {
-    const facts = JSON.parse(document.getElementById("facts").textContent);
     const element = (id) => document.getElementById(id);
+    const facts = JSON.parse(element("facts").textContent);
 
-    // The value of a field as the profile files write it: "-2.50000000E-03", an exponent of
-    // three digits without the letter ("1.58000000+157"), "Infinity", "-Infinity", "NaN".
-    function value_of(text) {
-        const value = Number(text);
-        if (!Number.isNaN(value) || text === "NaN") return value;
-        const bare = /^([-+]?[0-9.]+)([-+][0-9]+)$/.exec(text);
-        return bare ? Number(bare[1] + "e" + bare[2]) : NaN;
+    // An array that the page holds: its values as little-endian doubles, in base64.
+    function unpacked(text) {
+        const binary = atob(text);
+        const bytes = new Uint8Array(binary.length);
+        for (let i = 0; i < binary.length; i++) bytes[i] = binary.charCodeAt(i);
+        return new Float64Array(bytes.buffer);
     }
 
-    // A value as the files write it, without the blanks in front: 9 significant digits, two
-    // exponent digits after an E, or three without it; zero without a sign.
-    function written(value) {
+    // A value as the profile files write it, without the blanks in front: digits significant
+    // digits, two exponent digits after an E, or three without it; zero without a sign. The
+    // values come from those files, so this gives back their text.
+    function written(value, digits = 9) {
         if (Number.isNaN(value)) return "NaN";
         if (!Number.isFinite(value)) return value > 0 ? "Infinity" : "-Infinity";
-        if (value === 0) return "0.00000000E+00";
-        const [mantissa, power] = value.toExponential(8).split("e");
+        if (value === 0) return (0).toExponential(digits - 1).replace("e+0", "E+00");
+        const [mantissa, power] = value.toExponential(digits - 1).split("e");
         const exponent = Math.abs(Number(power));
         return mantissa + (exponent >= 100 ? "" : "E") + power[0] +
             String(exponent).padStart(2, "0");
     }
+
+    // A value as norms.tsv writes it: the fewest digits that read back as the value, plain or
+    // with an exponent of two digits at least, whichever is shorter (plain on a tie).
+    function norm_text(value) {
+        if (Number.isNaN(value)) return "nan";
+        if (!Number.isFinite(value)) return value > 0 ? "inf" : "-inf";
+        if (value === 0) return Object.is(value, -0) ? "-0" : "0";
+        const [mantissa, power] = value.toExponential().split("e");
+        const exponent = Number(power), sign = value < 0 ? "-" : "";
+        const digits = mantissa.replace(/^-/, "").replace(".", "");
+        const with_exponent = mantissa + "e" + (exponent < 0 ? "-" : "+") +
+            String(Math.abs(exponent)).padStart(2, "0");
+        const plain = exponent < 0 ? sign + "0." + "0".repeat(-exponent - 1) + digits
+            : digits.length <= exponent + 1 ? sign + digits.padEnd(exponent + 1, "0")
+            : sign + digits.slice(0, exponent + 1) + "." + digits.slice(exponent + 1);
+        return plain.length <= with_exponent.length ? plain : with_exponent;
+    }
+
+    // The labels of evenly spaced ticks: the fewest decimals (of the mantissa, for very large
+    // or very small values) that put every label within a thousandth of the spacing of its
+    // tick, so that no label is rounded to its neighbour's nor carries the tick's rounding error.
+    function tick_labels(values) {
+        let spacing = Infinity;
+        for (let i = 1; i < values.length; i++)
+            spacing = Math.min(spacing, Math.abs(values[i] - values[i - 1]) || Infinity);
+        const largest = Math.max(0, ...values.map(Math.abs));
+        if (!Number.isFinite(spacing)) spacing = largest || 1;
+        const exponential = largest >= 1e6 || (largest > 0 && largest < 1e-3);
+        for (let digits = 0; digits <= 16; digits++) {
+            const labels = values.map((v) => Math.abs(v) < spacing * 1e-6 ? "0"
+                : exponential ? v.toExponential(digits).replace("e+", "e") : v.toFixed(digits));
+            if (labels.every((label, i) => Math.abs(Number(label) - values[i]) <= spacing * 1e-3))
+                return labels;
+        }
+        return values.map(String);
+    }
+
+    // dygraphs' ticks, labelled by tick_labels (on a logarithmic axis, each by its shortest
+    // decimal; the ticks that dygraphs leaves without a label stay so).
+    function ticker(low, high, pixels, options, graph, values) {
+        const ticks = Dygraph.numericTicks(low, high, pixels, options, graph, values)
+            .filter((tick) => Number.isFinite(tick.v));
+        const labelled = ticks.filter((tick) => tick.label !== "");
+        const labels = options("logscale")
+            ? labelled.map((tick) => String(Number(tick.v.toPrecision(12))).replace("e+", "e"))
+            : tick_labels(labelled.map((tick) => tick.v));
+        labelled.forEach((tick, i) => { tick.label = labels[i]; });
+        return ticks;
+    }
+    // Wide enough for the longest label of tick_labels with a sign.
+    const axes = { x: { ticker }, y: { ticker, axisLabelWidth: 80 } };
 
     // The place of the largest |value|, NaN left out; -1 when there is none.
     function largest_place(values) {
@@ -38,43 +89,18 @@
         return place;
     }
 
-    function numbers(texts) {
-        const values = new Float64Array(texts.length);
-        for (let i = 0; i < texts.length; i++) values[i] = value_of(texts[i]);
-        return values;
-    }
-
-    // One run from its text in the page: "X x..." sets the points of the blocks that follow,
-    // "T time phi..." is one output time. Only the times are read here; the values of a frame
-    // when it is first shown (frame_values).
-    function read_run(text, name) {
-        const frames = [];
-        let points = null;
-        for (const line of text.split("\n")) {
-            if (line.startsWith("X ")) {
-                const texts = line.slice(2).split(" ");
-                points = { texts, values: numbers(texts) };
-            } else if (line.startsWith("T ")) {
-                const time_text = line.slice(2, line.indexOf(" ", 2));
-                frames.push({ time_text, time: value_of(time_text), points, line });
-            }
-        }
-        return { name, frames };
-    }
-
-    // The frame with its phi: texts, values, and the place of the largest |phi|.
-    function frame_values(frame) {
-        if (frame.line !== null) {
-            frame.texts = frame.line.split(" ").slice(2);
-            frame.phi = numbers(frame.texts);
-            frame.largest = largest_place(frame.phi);
-            frame.line = null;
-        }
-        return frame;
-    }
-
-    const runs = Array.from(document.querySelectorAll("script.run"),
-                            (script, r) => read_run(script.textContent, facts.names[r]));
+    // Each run: its points, and per output time its frame: the time, phi at the points, and
+    // the place of the largest |phi|.
+    const runs = facts.runs.map((run) => {
+        const points = { values: unpacked(run.x) };
+        const phi = unpacked(run.phi), n = points.values.length;
+        const frames = Array.from(unpacked(run.times), (time, k) => {
+            const values = phi.subarray(k * n, (k + 1) * n);
+            return { time, time_text: written(time, 7), points, phi: values,
+                     largest: largest_place(values) };
+        });
+        return { name: run.name, outlier: run.outlier, phi, frames };
+    });
     const first = runs[0];
     const count = first.frames.length;
 
@@ -101,7 +127,7 @@
                        "each frame shows it at its output time nearest to the frame's time.");
         return match;
     });
-    if (facts.note) notes.unshift(facts.note);
+    notes.unshift(...facts.notes);
 
     // Points in increasing x: the order of their places.
     function increasing(points) {
@@ -144,93 +170,99 @@
         return { values, coincide, between, outside: values.length - coincide - between };
     }
 
-    const state = { frame: 0, diff: false, log: false, per_frame: false, playing: null };
+    const state = { frame: 0, diff: false, log: false, per_frame: false, fit_all: false,
+                    playing: null };
     const transform = (v) => !Number.isFinite(v) ? NaN
         : state.log ? Math.sign(v) * (Math.log1p(Math.abs(v)) / Math.LN10) : v;
 
     // The curves of the frame shown: one per run, or the one difference.
     function curves(k) {
-        const a = frame_values(first.frames[k]);
+        const a = first.frames[k];
         if (!state.diff)
             return runs.map((run, r) => {
-                const frame = frame_values(run.frames[matched[r][k]]);
-                return { name: run.name, run: run.name, points: frame.points, values: frame.phi,
-                         texts: frame.texts, time: frame.time_text };
+                const frame = run.frames[matched[r][k]];
+                return { name: run.name, run: run.name, outlier: run.outlier,
+                         points: frame.points, values: frame.phi, time: frame.time_text };
             });
-        const b = frame_values(runs[1].frames[matched[1][k]]);
+        const b = runs[1].frames[matched[1][k]];
         const d = difference(a, b);
         return [{ name: `${runs[1].name} - ${first.name}`, run: runs[1].name, points: a.points,
-                  values: d.values,
-                  texts: Array.from(d.values, written), time: b.time_text, method: d }];
+                  values: d.values, time: b.time_text, method: d }];
     }
 
-    // Rows of x and one column per curve, in increasing x; a curve without a point at a row's
-    // x has null there, a value that is not finite NaN (a gap).
-    function table(shown) {
+    // Rows of x and one column per curve, in increasing x, and the same rows of the values as
+    // they are (for the values under the pointer). A curve without a point at a row's x has
+    // null there, a value that is not finite NaN (a gap). Values far outside the y-range are
+    // drawn at its edge's far side, where the canvas still draws them.
+    function table(shown, [low, high]) {
         const shared = shown.every((curve) => curve.points === shown[0].points);
         const xs = shared ? increasing(shown[0].points).map((i) => shown[0].points.values[i])
             : [...new Set(shown.flatMap((curve) => Array.from(curve.points.values)))]
                 .sort((a, b) => a - b);
         const row_of = new Map(xs.map((x, row) => [x, row]));
         const rows = xs.map((x) => [x].concat(shown.map(() => null)));
-        const texts = xs.map(() => []);
+        const values = xs.map((x) => [x]);
+        const beyond = Math.max(high - low, Number.MIN_VALUE) * 10;
         shown.forEach((curve, c) => {
             for (let i = 0; i < curve.values.length; i++) {
                 const row = row_of.get(curve.points.values[i]);
-                rows[row][c + 1] = transform(curve.values[i]);
-                texts[row][0] ??= curve.points.texts[i];
-                texts[row][c + 1] = curve.texts[i];
+                const y = transform(curve.values[i]);
+                rows[row][c + 1] = Math.min(Math.max(y, low - beyond), high + beyond);
+                values[row][c + 1] = curve.values[i];
             }
         });
-        return { rows, texts };
+        return { rows, values };
     }
 
-    // The y-range of the whole run in the current mode and scale, padded a little.
+    // The y-range in the current mode and scale: that of every frame, or of the frame shown,
+    // padded a little. Runs that grew far beyond the others are left out unless "fit every
+    // run" is ticked.
     const run_ranges = new Map();
-    function run_range() {
-        const key = `${state.diff} ${state.log}`;
-        if (!run_ranges.has(key)) {
-            let low = Infinity, high = -Infinity;
-            const include = (v) => {
+    function y_range(shown) {
+        const key = `${state.diff} ${state.log} ${state.fit_all}`;
+        if (!state.per_frame && run_ranges.has(key)) return run_ranges.get(key);
+        let low = Infinity, high = -Infinity;
+        const include = (values) => {
+            for (const v of values) {
                 const y = transform(v);
                 if (y < low) low = y;
                 if (y > high) high = y;
-            };
-            if (!state.diff)
-                facts.ranges.filter((range) => range).flat().forEach(include);
-            else
-                for (let k = 0; k < count; k++) curves(k)[0].values.forEach(include);
-            if (low > high) low = high = 0;
-            // Halves first: the width of a run that blew up may be above the largest double.
-            const pad = low === high ? Math.max(Math.abs(low), 1) * 0.1 : (high / 2 - low / 2) * 0.1;
-            run_ranges.set(key, [low - pad, high + pad]);
-        }
-        return run_ranges.get(key);
+            }
+        };
+        const fitted = (curve) => state.fit_all || !curve.outlier;
+        if (state.per_frame)
+            shown.filter(fitted).forEach((curve) => include(curve.values));
+        else if (!state.diff)
+            runs.filter(fitted).forEach((run) => include(run.phi));
+        else
+            for (let k = 0; k < count; k++) include(curves(k)[0].values);
+        if (low > high) low = high = 0;
+        // Halves first: the width of a run that blew up may be above the largest double.
+        const pad = low === high ? Math.max(Math.abs(low), 1) * 0.1 : (high / 2 - low / 2) * 0.1;
+        const range = [low - pad, high + pad];
+        if (!state.per_frame) run_ranges.set(key, range);
+        return range;
     }
 
-    // The norms of each run whose folder held norms.tsv, one graph per run under the profile:
-    // the seven norms against time, on a logarithmic scale where their positive values span
-    // more than two decades (zeros and values that are not finite are then gaps), the output
-    // time of the run's frame shown marked by a vertical line and its row written above.
-    const norm_names = ["max_abs_phi", "l2_phi", "l2_psi", "l2_pi", "energy", "l2_constraint",
-                        "max_abs_constraint"];
-    const norm_value = (text) => text === "inf" ? Infinity : text === "-inf" ? -Infinity
-        : Number(text);
-    const norms = Array.from(document.querySelectorAll("script.norms"), (script) => {
-        const run = Number(script.dataset.run);
-        const texts = script.textContent.split("\n").filter((line) => line)
-            .map((line) => line.split("\t"));
-        const values = texts.map((row) => row.map(norm_value));
+    // The norms of each run that has them, one graph per run under the profile: its columns
+    // against time, on a logarithmic scale where their positive values span more than two
+    // decades (zeros and values that are not finite are then gaps), the output time of the
+    // run's frame shown marked by a vertical line and its row written above.
+    const norms = facts.norms.map(({ run, names, rows: packed }) => {
+        const flat = unpacked(packed), width = names.length;
+        const values = Array.from({ length: flat.length / width },
+                                  (_, i) => flat.subarray(i * width, (i + 1) * width));
         let low = Infinity, high = 0;
         for (const row of values)
-            for (const v of row.slice(1))
+            for (const v of row.subarray(1))
                 if (Number.isFinite(v) && v > 0) {
                     if (v < low) low = v;
                     if (v > high) high = v;
                 }
         const log = high / low > 100;
         const rows = values.filter((row) => Number.isFinite(row[0])).map((row) =>
-            [row[0]].concat(row.slice(1).map((v) => Number.isFinite(v) && (!log || v > 0) ? v : null)));
+            [row[0]].concat(Array.from(row.subarray(1),
+                                       (v) => Number.isFinite(v) && (!log || v > 0) ? v : null)));
         const box = document.createElement("div");
         const status = document.createElement("div");
         const legend = document.createElement("div");
@@ -240,16 +272,14 @@
         plot.className = "norms-plot";
         box.append(status, legend, plot);
         element("norms").append(box);
-        const entry = { run, texts, values, status, row: -1, nearest: new Map() };
+        const entry = { run, names, values, status, row: -1, nearest: new Map() };
         if (rows.length > 0)
             entry.graph = new Dygraph(plot, rows, {
                 // dygraphs pads a logarithmic range linearly and would cut off the smallest values.
-                labels: ["time"].concat(norm_names), logscale: log, xlabel: "time",
+                labels: names, logscale: log, xlabel: "time", axes,
                 valueRange: log ? [low / 2, high * 2] : null,
                 ylabel: log ? "norm (log scale)" : "norm", legend: "always", labelsDiv: legend,
                 connectSeparatedPoints: false, drawPoints: rows.length <= 200,
-                axes: { y: { axisLabelWidth: 60,
-                             axisLabelFormatter: (v) => log ? v.toExponential(0) : String(v) } },
                 underlayCallback: (context, area, g) => {
                     if (entry.row < 0 || !Number.isFinite(values[entry.row][0])) return;
                     const x = g.toDomXCoord(values[entry.row][0]);
@@ -282,37 +312,51 @@
             const row = norms_row(entry, runs[entry.run].frames[matched[entry.run][state.frame]]);
             if (row === entry.row) continue;
             entry.row = row;
-            const texts = entry.texts[row] ?? [];
-            entry.status.textContent = `norms of ${runs[entry.run].name} at time ${texts[0]}: ` +
-                norm_names.map((name, c) => `${name} ${texts[c + 1]}`).join(", ");
+            const values = Array.from(entry.values[row] ?? [], norm_text);
+            entry.status.textContent = `norms of ${runs[entry.run].name} at time ${values[0]}: ` +
+                entry.names.slice(1).map((name, c) => `${name} ${values[c + 1]}`).join(", ");
             entry.graph?.updateOptions({});
         }
     }
 
-    let graph = null, shown_texts = [];
-    const formatter = (v, options, name, g, row, column) => shown_texts[row]?.[column] ?? "";
+    // The values under the pointer as the files write them.
+    let graph = null, shown_values = [];
+    const formatter = (v, options, name, g, row, column) => {
+        const value = shown_values[row]?.[column];
+        return value === undefined || value === null ? "" : written(value);
+    };
 
-    function show(k, options = {}) {
+    function y_label() {
+        const what = state.diff ? `phi of ${runs[1].name} - phi of ${first.name}` : "phi";
+        return state.log ? `sign(${what}) log10(1 + |${what}|)` : what;
+    }
+
+    // Shows frame k; refit: with the y-range and its label of the current mode, scale and range
+    // (with a y-range of each frame, always).
+    function show(k, refit = false) {
         state.frame = Math.min(Math.max(k, 0), count - 1);
         const shown = curves(state.frame);
-        const { rows, texts } = table(shown);
-        shown_texts = texts;
+        const range = y_range(shown);
+        const { rows, values } = table(shown, range);
+        shown_values = values;
         const labels = ["x"].concat(shown.map((curve) => curve.name));
-        const settings = { file: rows, labels, ...options };
+        const settings = { file: rows, labels };
+        if (refit || state.per_frame) Object.assign(settings, { valueRange: range, ylabel: y_label() });
         if (!graph) {
             graph = new Dygraph(element("plot"), rows, {
                 labels, legend: "always", labelsDiv: element("values"),
                 labelsShowZeroValues: true, connectSeparatedPoints: true,
-                drawPoints: rows.length <= 200, xlabel: "x",
-                axes: { x: { valueFormatter: formatter }, y: { valueFormatter: formatter } },
-                ...options,
+                drawPoints: rows.length <= 200, xlabel: "x", ylabel: y_label(), valueRange: range,
+                axes: { x: { ...axes.x, valueFormatter: formatter },
+                        y: { ...axes.y, valueFormatter: formatter } },
             });
         } else {
             graph.updateOptions(settings);
         }
-        const frame = frame_values(first.frames[state.frame]);
-        const largest = state.diff ? written(Math.abs(shown[0].values[largest_place(shown[0].values)]))
-            : frame.largest < 0 ? "NaN" : frame.texts[frame.largest].replace(/^-/, "");
+        element("plot").dataset.yRange = graph.yAxisRange().join(" ");
+        const frame = first.frames[state.frame], phi = shown[0].values;
+        const place = state.diff ? largest_place(phi) : frame.largest;
+        const largest = place < 0 ? "NaN" : written(Math.abs(phi[place]));
         element("status").textContent =
             `frame ${state.frame + 1} of ${count}, time ${frame.time_text}, max |phi| ${largest}`;
         element("slider").value = state.frame + 1;
@@ -323,7 +367,7 @@
         });
         const method = shown[0].method;
         if (method)
-            lines.push(`The difference at the ${shown[0].values.length} points of ${first.name}: ` +
+            lines.push(`The difference at the ${phi.length} points of ${first.name}: ` +
                 (method.between === 0 && method.outside === 0
                     ? `the values of ${runs[1].name}, whose x values coincide with them.`
                     : `the values of ${runs[1].name} where the x values coincide ` +
@@ -336,13 +380,6 @@
             p.textContent = line;
             return p;
         }));
-    }
-
-    // The y-axis settings of the current mode, scale and range.
-    function axis_options() {
-        const what = state.diff ? `phi of ${runs[1].name} - phi of ${first.name}` : "phi";
-        return { valueRange: state.per_frame ? null : run_range(),
-                 ylabel: state.log ? `sign(${what}) log10(1 + |${what}|)` : what };
     }
 
     function remember() {
@@ -381,7 +418,7 @@
         state.diff = runs.length > 1 && settings.get("diff") === "1";
         element("diff").checked = state.diff;
         pause();
-        show(Number.isNaN(k) ? 0 : k - 1, axis_options());
+        show(Number.isNaN(k) ? 0 : k - 1, true);
     }
 
     element("slider").max = count;
@@ -395,15 +432,20 @@
     element("reset").onclick = () => graph.resetZoom();
     element("scale").onchange = () => {
         state.log = element("scale").value === "log";
-        show(state.frame, axis_options());
+        show(state.frame, true);
     };
     element("range").onchange = () => {
         state.per_frame = element("range").value === "frame";
-        show(state.frame, axis_options());
+        show(state.frame, true);
+    };
+    element("outliers-choice").hidden = !runs.some((run) => run.outlier);
+    element("outliers").onchange = () => {
+        state.fit_all = element("outliers").checked;
+        show(state.frame, true);
     };
     element("diff").onchange = () => {
         state.diff = element("diff").checked;
-        show(state.frame, axis_options());
+        show(state.frame, true);
         remember();
     };
     const keys = { " ": play, ArrowLeft: () => step(state.frame - 1),
