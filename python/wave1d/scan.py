@@ -138,20 +138,21 @@ def run_locally(scan, pending, args, stop, runs_lock):
     signal reaches it once, through stop. GNU parallel and every run hold runs_lock, and GNU
     parallel ends when this process ends."""
     # Stopped, GNU parallel signals the runs under way; the first signal ends a run cleanly once
-    # its step and output are written, and a second one would end it at once. The command is
-    # quoted by GNU parallel (--quote) and the run names come from a file, so that no path is
-    # read by a shell.
+    # its step and output are written, and a second one would end it at once. The script's path
+    # and the run names come from files, as arguments that GNU parallel quotes (--quote) and
+    # reads no replacement string in, so that no path is read by a shell.
+    script = write_whole(scan.path(SCAN_FOLDER, "script"), scan.path(SCAN_FOLDER, "run") + "\0")
     listed = write_whole(scan.path(SCAN_FOLDER, "pending"),
-                         "".join(name + "\n" for name, _ in pending))
-    command = ["parallel", "--will-cite", "--quote", "--halt", "never", "--termseq",
-               f"TERM,{STOP_SECONDS * 1000},KILL,25", "-a", listed]
+                         "".join(name + "\0" for name, _ in pending))
+    command = ["parallel", "--will-cite", "--quote", "--null", "--halt", "never", "--termseq",
+               f"TERM,{STOP_SECONDS * 1000},KILL,25", "-a", script, "-a", listed]
     if args.jobs:
         command += ["-j", str(args.jobs)]
     elif not args.sshloginfile:
         command += ["-j", str(len(os.sched_getaffinity(0)))]
     if args.sshloginfile:
         command += ["--sshloginfile", args.sshloginfile]
-    command += ["sh", scan.path(SCAN_FOLDER, "run"), "{}"]
+    command += ["sh", "{1}", "{2}"]
     progress = Progress(scan, pending)
     stop.process = subprocess.Popen(command, stdin=subprocess.DEVNULL, start_new_session=True,
                                     pass_fds=(runs_lock.fileno(),), preexec_fn=end_with_parent)

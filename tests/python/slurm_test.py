@@ -1,6 +1,7 @@
 """tools/scan --slurm on a real single-node Slurm cluster started on this host for the test:
-submitted without waiting, gathered by the same command, each run the bytes of a direct run.
-Skipped, with the reason, where the cluster cannot start."""
+submitted without waiting, gathered by the same command, each run the bytes of a direct run,
+and a local scan of the folder refused while the array waits. Skipped, with the reason, where
+the cluster cannot start."""
 
 import subprocess
 
@@ -33,3 +34,17 @@ def test_a_job_array_submitted_then_gathered(tmp_path, cluster):
     assert gathered.returncode == 0 and f"Slurm job {job} of this scan" in gathered.stderr
     check_like_direct_runs(tmp_path, tmp_path / "scan", {},
                            [dict(courant=c, nx=n) for c in ("0.25", "0.5") for n in ("40", "80")])
+
+
+def test_a_pending_array_keeps_a_local_scan_out(tmp_path, cluster):
+    arguments = ["-o", tmp_path / "scan", input_file(tmp_path / "base.in"), "nx=40,80"]
+    submitted = tool("scan", "--slurm", "--no-wait", "--sbatch=--begin=now+600", *arguments,
+                     env=cluster)
+    assert submitted.returncode == 0, submitted.stderr
+    job = submitted.stderr.split("submitted Slurm job ")[1].split(":")[0]
+    try:
+        local = tool("scan", *arguments, env=cluster)
+        assert local.returncode == 2
+        assert f"Slurm job {job} of the scan in {tmp_path / 'scan'} is pending" in local.stderr
+    finally:
+        subprocess.run(["scancel", job], env=cluster, check=True)

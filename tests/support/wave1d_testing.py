@@ -67,3 +67,14 @@ def tool(name, *arguments, **options):
     """Runs tools/NAME with this Python, standard output and error captured as text."""
     return subprocess.run([sys.executable, os.path.join(TOOLS, name), *map(str, arguments)],
                           capture_output=True, text=True, **options)
+
+
+# A folder name with what a shell would split, expand or run: anything of it run by a shell
+# leaves a file "pwned" in its working folder.
+ODD_NAME = "a b'\"{}$(touch pwned)`touch pwned`\nc"
+
+
+def check_nothing_run_by_a_shell(folder):
+    """Only the odd folder is in folder, and no "pwned" file in the home folder either."""
+    assert os.listdir(folder) == [ODD_NAME]
+    assert not os.path.exists(os.path.join(os.path.expanduser("~"), "pwned"))
