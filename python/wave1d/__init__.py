@@ -8,12 +8,15 @@ Importing the package needs the standard library only; reading a run needs numpy
 python3 -m wave1d.scan (installed as wave1d-scan) runs every combination of some values.
 """
 
+from .convergence_study import convergence
 from .inputs import NAMES, InputError
+from .pictures import animate, plot_norms, plot_profiles
 from .profiles import parse_number, read_xl, read_xtl
 from .runs import Run, RunFailed, RunWarning, find_program, read_norms, read_run, run
 from .scans import read_scan
 
 __version__ = "1.0.0"
 __all__ = ["NAMES", "InputError", "Run", "RunFailed", "RunWarning", "find_program",
+           "animate", "convergence", "plot_norms", "plot_profiles",
            "parse_number", "read_norms", "read_run", "read_scan", "read_xl", "read_xtl",
            "run"]
