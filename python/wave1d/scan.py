@@ -314,6 +314,8 @@ def draw_summary(scan, header, rows, quantity, prog):
     if values and min(y for points in curves.values() for _, y in points) > 0 and \
             max(values) > 1000 * min(values):
         axes.set_yscale("log")
+        # Set here: the automatic margins of a blow-up near the largest double overflow.
+        axes.set_ylim(min(values) / 10, min(max(values) * 10, 1e300))
     axes.set_xlabel(scan.names[0])
     axes.set_ylabel(quantity)
     axes.set_title(f"{quantity} against {scan.names[0]}: scan in {os.path.basename(scan.folder)}")
@@ -505,7 +507,11 @@ def run_and_sum_up(scan, program, args, prog, stop, runs_lock):
     header, rows = summary
     write_whole(scan.path(SUMMARY_FILE), summary_text(header, rows))
     if stop.received is None and args.quantity in header:
-        draw_summary(scan, header, rows, args.quantity, prog)
+        try:
+            draw_summary(scan, header, rows, args.quantity, prog)
+        except (ArithmeticError, ValueError) as error:
+            # The summary is written; a picture that cannot be drawn does not fail the scan.
+            say(prog, f"warning: no {PICTURE_FILE}: {error}")
     else:
         # A picture of an earlier summary would not match this one.
         remove_stale(scan.path(PICTURE_FILE))
