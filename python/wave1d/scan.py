@@ -125,8 +125,8 @@ class Progress:
             self.failed += sum((self.scan.ended(run) or (1,))[0] != 0 for run in done)
             done = set(done)
             self.left = [run for run in self.left if run not in done]
+            self.bar.set_postfix(failed=self.failed, left=len(self.left), refresh=False)
             self.bar.update(len(done))
-            self.bar.set_postfix(failed=self.failed, left=len(self.left))
 
     def close(self):
         if self.bar is not None:
