@@ -298,9 +298,9 @@
     function norms_row(entry, frame) {
         if (!entry.nearest.has(frame.time)) {
             let best = -1;
+            const distance = (row) => Math.abs(row[0] - frame.time);
             entry.values.forEach((row, i) => {
-                if (best < 0 || Math.abs(row[0] - frame.time) < Math.abs(entry.values[best][0] - frame.time))
-                    best = i;
+                if (best < 0 || distance(row) < distance(entry.values[best])) best = i;
             });
             entry.nearest.set(frame.time, best);
         }
@@ -341,7 +341,8 @@
         shown_values = values;
         const labels = ["x"].concat(shown.map((curve) => curve.name));
         const settings = { file: rows, labels };
-        if (refit || state.per_frame) Object.assign(settings, { valueRange: range, ylabel: y_label() });
+        if (refit || state.per_frame)
+            Object.assign(settings, { valueRange: range, ylabel: y_label() });
         if (!graph) {
             graph = new Dygraph(element("plot"), rows, {
                 labels, legend: "always", labelsDiv: element("values"),
@@ -371,9 +372,10 @@
                 (method.between === 0 && method.outside === 0
                     ? `the values of ${runs[1].name}, whose x values coincide with them.`
                     : `the values of ${runs[1].name} where the x values coincide ` +
-                      `(${method.coincide} points), linear interpolation between its neighbouring ` +
-                      `points otherwise (${method.between} points)` +
-                      (method.outside ? `; ${method.outside} outside its x range are left out.` : ".")));
+                      `(${method.coincide} points), linear interpolation between its ` +
+                      `neighbouring points otherwise (${method.between} points)` +
+                      (method.outside ? `; ${method.outside} outside its x range are left out.`
+                          : ".")));
         show_norms();
         element("notes").replaceChildren(...lines.map((line) => {
             const p = document.createElement("p");

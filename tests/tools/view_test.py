@@ -1,20 +1,24 @@
 """tools/view on real runs, its pages opened in headless Chromium: the frame count, a frame's time
 and largest |phi| as phi.xl writes them, differences, notes, the norms of the frame's time where
-a folder holds them, and no network request. Skipped without Chromium."""
+a folder holds them, tick labels that read as their ticks, a scan with a run that blew up, and no
+network request. Skipped without Chromium."""
 
 import json
 import os
 import re
 import shutil
 import subprocess
-import sys
 import tempfile
+import warnings
 
+import numpy
 import pytest
 
+import wave1d
 from profile_text import written
 from wave1d.profiles import parse_number
-from wave1d_testing import PROGRAM, TOOLS
+from wave1d.view import outlying_runs
+from wave1d_testing import PROGRAM, tool
 
 if shutil.which("chromium") is None:
     pytest.skip("chromium is not installed (Debian: chromium)", allow_module_level=True)
@@ -51,6 +55,20 @@ CASES = [
     dict(runs=["running"], fragment="frame=21"),
     dict(runs=["stale", "pulse"], fragment="frame=2",
          notes=["stale/norms.tsv", "its norms are not shown."]),
+]
+
+
+# A scan of the Courant factor and the amplitude, in folders named as tools/scan names them:
+# at 2.6 a run grows to about 1e52.
+SCAN_BASE = dict(xmin=-10, xmax=10, nx=40, nt=116, boundtype=1, width=1, center=0, every_1D=4,
+                 lapsetype=0, shifttype=0)
+SCAN = ["courant=0.5,amplitude=1", "courant=0.5,amplitude=2", "courant=2.6,amplitude=1"]
+# Runs of the scan viewed together, and the legend, the title and the runs named as left out of
+# the y-range that the page should show.
+SCAN_CASES = [
+    (SCAN[:2], ["amplitude=1", "amplitude=2"], "scan: amplitude=1, 2", []),
+    (SCAN, ["courant=0.5, amplitude=1", "courant=0.5, amplitude=2", "courant=2.6, amplitude=1"],
+     "scan: courant=0.5, 2.6; amplitude=1, 2", ["courant=2.6, amplitude=1"]),
 ]
 
 
@@ -109,6 +127,11 @@ def scratch(tmp_path_factory):
         subprocess.run([PROGRAM, *[w for w in words.split() if w.startswith("--")]], text=True,
                        input="".join(w + "\n" for w in words.split() if w[:2] != "--"),
                        check=True, cwd=scratch / name, capture_output=True)
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore", wave1d.RunWarning)  # the Courant factor of 2.6
+        for folder in SCAN:
+            values = dict(pair.split("=") for pair in folder.split(","))
+            wave1d.run(scratch / "scan" / folder, norms=True, **SCAN_BASE, **values)
     shutil.copy(scratch / "pulse" / "norms.tsv", scratch / "stale")
     # While a run goes on, its norms.tsv can be a row behind phi.xl.
     with open(scratch / "running" / "norms.tsv", "r+") as file:
@@ -117,8 +140,23 @@ def scratch(tmp_path_factory):
 
 
 def view(scratch, *arguments):
-    return subprocess.run([sys.executable, os.path.join(TOOLS, "view"), *map(str, arguments)],
-                          cwd=scratch, capture_output=True, text=True)
+    return tool("view", *arguments, cwd=scratch)
+
+
+def tick_labels(dom):
+    """The tick labels of each graph of the page, the profile's first: (x labels, y labels), with
+    the ticks that a logarithmic axis leaves blank left out."""
+    graphs = re.split(r'id="plot"|class="norms-plot"', dom)[1:]
+    return [tuple(re.findall(rf'dygraph-axis-label-{axis}"[^>]*>([^<]+)<', graph)
+                  for axis in "xy") for graph in graphs]
+
+
+def check_whole(labels, even):
+    """Tick labels are short numbers, told apart, and (even) evenly spaced as they read."""
+    values = [float(label) for label in labels]
+    assert all(len(label) <= 8 for label in labels) and len(set(values)) == len(values), labels
+    steps = numpy.diff(values)
+    assert not even or numpy.allclose(steps, steps[0], rtol=1e-9, atol=0), labels
 
 
 @pytest.mark.parametrize("case", CASES, ids=lambda case: " ".join(case["runs"]) + " #" +
@@ -147,6 +185,36 @@ def test_the_page_shows_a_frame_as_phi_xl_writes_it(scratch, tmp_path, case):
     assert norms == [text for text in shown if text]
     for words in case.get("notes", []):
         assert words.format(frames=frames) in dom
+    for graph, (x, y) in enumerate(tick_labels(dom)):
+        check_whole(x, even=True)
+        check_whole(y, even=graph == 0)  # the norms may be on a logarithmic scale
+
+
+@pytest.mark.parametrize("folders, legend, title, left_out", SCAN_CASES)
+def test_a_scan_is_labelled_by_what_differs_and_a_blow_up_does_not_flatten_it(
+        scratch, tmp_path, folders, legend, title, left_out):
+    page = tmp_path / "page.html"
+    folders = [f"scan/{folder}" for folder in folders]
+    assert view(scratch, "-o", page, *folders).returncode == 0
+    dom = chromium(f"file://{page}#frame=30")
+    assert re.search(r"<h1>phi against x: ([^<]*)</h1>", dom).group(1) == title
+    values = re.search(r'<div id="values">(.*?)</div>\s*<div id="plot"', dom).group(1)
+    assert re.findall(r"</div> ([^<]*)</span>", values) == legend
+    assert re.findall(r"<p>([^<]*) reaches \|phi\| [^<]*", dom) == left_out
+    # The y-range fits the others at every frame, as if the run that blew up were not there.
+    fitted = numpy.concatenate([wave1d.read_run(scratch / folder).phi.ravel()
+                                for folder, name in zip(folders, legend) if name not in left_out])
+    low, high = map(float, re.search(r'data-y-range="([^"]*)"', dom).group(1).split())
+    assert low <= fitted.min() and fitted.max() <= high
+    assert high - low < 1.5 * (fitted.max() - fitted.min())
+
+
+@pytest.mark.parametrize("extents, outlying", [
+    ([1, 5e52], {1}), ([1, 1, 2, 1e300, 3e8], {3, 4}),
+    ([1, 10, 100, 1000], set()),  # a scan of amplitudes: each is in the scan's range
+    ([0, 0, 5], set()), ([1e52], set())])
+def test_runs_far_beyond_the_typical_one_are_outlying(extents, outlying):
+    assert outlying_runs(extents) == outlying
 
 
 def test_the_page_asks_the_network_for_nothing(scratch, tmp_path):
