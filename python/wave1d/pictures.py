@@ -451,37 +451,61 @@ def _stale_norms(run):
 
     times = run.norms["time"]
     shared = min(len(times), len(run.times))
+    path = os.path.join(run.folder, "norms.tsv")
     if shared == 0:
-        return "norms.tsv holds no row of norms"
+        return f"{path} holds no row of norms"
     apart = ~numpy.isclose(times[:shared], run.times[:shared], rtol=1e-6, atol=0,
                            equal_nan=True)
     if apart.any():
         row = int(numpy.argmax(apart))
-        return (f"norms.tsv, line {row + 2}: time {times[row]:.9g}, where phi.xl has "
+        return (f"{path}, line {row + 2}: time {times[row]:.9g}, where phi.xl has "
                 f"{run.times[row]:.9g}: it is not of this run")
     return None
 
 
+def _profiles_only(folder):
+    """A Run of the profiles of folder alone, for a folder whose norms.tsv cannot be read."""
+    import numpy
+
+    from .profiles import read_xl
+    from .runs import Run
+
+    blocks = read_xl(os.path.join(folder, "phi.xl"))
+    x = numpy.asarray(blocks[0][1], dtype=float) if blocks else numpy.empty(0)
+    phi = numpy.array([block[2] for block in blocks], dtype=float).reshape(len(blocks), len(x))
+    return Run(folder, numpy.array([block[0] for block in blocks], dtype=float), x, phi, {}, {})
+
+
 def _read(folder):
     """The run of folder, and why its norms are not drawn (None when they are, or there are
-    none): read_run's warnings about them, or a norms.tsv that is not of these profiles."""
+    none): read_run's warnings about them, a norms.tsv that is not of these profiles, or one
+    that cannot be read."""
     from .runs import RunWarning, read_run
 
+    norms_path = os.path.join(folder, "norms.tsv")
+    problem = None
     with warnings.catch_warnings(record=True) as caught:
         warnings.simplefilter("always", RunWarning)
         try:
             run = read_run(folder)
         except ValueError as error:
-            raise Refusal(f"cannot read the run in {folder}: {error}") from None
-    problem = "; ".join(str(w.message) for w in caught if issubclass(w.category, RunWarning))
+            if not str(error).startswith(norms_path):
+                raise Refusal(f"cannot read the run in {folder}: {error}") from None
+            # A broken norms.tsv costs its picture only.
+            problem = str(error)
+            try:
+                run = _profiles_only(folder)
+            except ValueError as error:
+                raise Refusal(f"cannot read the run in {folder}: {error}") from None
     if run.x.size == 0:
         raise Refusal(f"{os.path.join(folder, 'phi.xl')} holds no sampled point "
                       "(was nx negative?)")
     if run.norms:
         problem = _stale_norms(run)
-    elif not os.path.exists(os.path.join(folder, "norms.tsv")):
-        problem = None
-    return run, problem or None
+    elif os.path.exists(norms_path) and not problem:
+        problem = "; ".join(str(w.message) for w in caught
+                            if issubclass(w.category, RunWarning)) or None
+    return run, problem
 
 
 def draw(folder, prog="wave1d-plot", progress=False):

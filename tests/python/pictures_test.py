@@ -67,14 +67,18 @@ def test_many_output_times_make_200_evenly_spaced_frames(tmp_path):
     assert rows[:2] == [0, 1] and rows[-1] == 250 and len(set(rows)) == 200
 
 
-def test_norms_of_an_earlier_run_are_named_and_not_drawn(tmp_path):
-    earlier = small_run(tmp_path / "earlier", every_1D=20)
+@pytest.mark.parametrize("norms", ["an earlier run's", "not a norms file"])
+def test_norms_not_of_the_run_are_named_and_not_drawn(tmp_path, norms):
     small_run(tmp_path, norms=False)
-    os.rename(os.path.join(earlier.folder, "norms.tsv"), tmp_path / "norms.tsv")
+    if norms == "an earlier run's":
+        earlier = small_run(tmp_path / "earlier", every_1D=20)
+        os.rename(os.path.join(earlier.folder, "norms.tsv"), tmp_path / "norms.tsv")
+    else:
+        (tmp_path / "norms.tsv").write_text("time energy\n0 1\n")
     done = tool("plot", tmp_path)
     assert done.returncode == 0
-    assert done.stderr.startswith("tools/plot: warning: ")
-    assert done.stderr.rstrip().endswith("no phi-norms.png drawn")
+    assert done.stderr.startswith(f"tools/plot: warning: {tmp_path}/norms.tsv")
+    assert done.stderr.endswith("; no phi-norms.png drawn\n")
     assert all((tmp_path / name).exists() for name in PICTURES)
     assert not (tmp_path / "phi-norms.png").exists()
 
