@@ -142,7 +142,7 @@ def test_an_early_interrupt_stops_a_large_scan_at_once(tmp_path):
     scan.send_signal(signal.SIGINT)
     interrupted = time.monotonic()
     assert scan.wait(timeout=60) == 128 + signal.SIGINT, scan.stderr.read()
-    assert time.monotonic() - interrupted < 2
+    assert time.monotonic() - interrupted < 5  # a second or two, on a busy machine more
     assert len(list((tmp_path / "scan").glob("*/ended.tsv"))) < 3000
 
 

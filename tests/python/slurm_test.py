@@ -1,14 +1,15 @@
 """tools/scan --slurm on a real single-node Slurm cluster started on this host for the test:
-submitted without waiting, gathered by the same command, each run the bytes of a direct run,
-and a local scan of the folder refused while the array waits. Skipped, with the reason, where
-the cluster cannot start."""
+submitted without waiting into a folder whose name a shell would mangle, gathered by the same
+command, each run the bytes of a direct run, and a local scan of the folder refused while the
+array waits. Skipped, with the reason, where the cluster cannot start."""
 
 import subprocess
 
 import pytest
 
 from slurm_cluster import ClusterUnavailable, slurm_cluster
-from wave1d_testing import check_like_direct_runs, input_file, tool
+from wave1d_testing import ODD_NAME, check_like_direct_runs, check_nothing_run_by_a_shell, \
+    input_file, tool
 
 
 @pytest.fixture(scope="module")
@@ -22,8 +23,10 @@ def cluster():
 
 def test_a_job_array_submitted_then_gathered(tmp_path, cluster):
     base = input_file(tmp_path / "base.in")
-    arguments = ["--slurm", "-o", tmp_path / "scan", "--sbatch=--job-name=wave1d-test --time=5",
-                 base, "courant=0.25,0.5", "nx=40,80"]
+    (tmp_path / "scans").mkdir()
+    scan = tmp_path / "scans" / ODD_NAME
+    arguments = ["--slurm", "-o", scan, "--sbatch=--job-name=wave1d-test --time=5", base,
+                 "courant=0.25,0.5", "nx=40,80"]
     submitted = tool("scan", "--no-wait", *arguments, env=cluster)
     assert submitted.returncode == 0 and "an array of 4 runs" in submitted.stderr
     job = submitted.stderr.split("submitted Slurm job ")[1].split(":")[0]
@@ -32,8 +35,9 @@ def test_a_job_array_submitted_then_gathered(tmp_path, cluster):
     assert name == "wave1d-test 5:00"
     gathered = tool("scan", *arguments, env=cluster)
     assert gathered.returncode == 0 and f"Slurm job {job} of this scan" in gathered.stderr
-    check_like_direct_runs(tmp_path, tmp_path / "scan", {},
+    check_like_direct_runs(tmp_path, scan, {},
                            [dict(courant=c, nx=n) for c in ("0.25", "0.5") for n in ("40", "80")])
+    check_nothing_run_by_a_shell(tmp_path / "scans")
 
 
 def test_a_pending_array_keeps_a_local_scan_out(tmp_path, cluster):
