@@ -464,7 +464,7 @@ def scan_folder(args, prog, stop):
     try:
         os.makedirs(scan.path(SCAN_FOLDER), exist_ok=True)
     except OSError as error:
-        raise Refusal(f"cannot make the scan's folder {args.folder}: {error.strerror}") from None
+        raise WriteFailure(f"cannot make {scan.path(SCAN_FOLDER)}: {error.strerror}") from None
     with lock(scan, SCAN_LOCK, stop, prog):
         runs_lock = lock(scan, RUNS_LOCK, stop, prog)
         if runs_lock is None:
