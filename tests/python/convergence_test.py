@@ -99,7 +99,8 @@ def stand_in(tmp_path, warning):
     (dict(), ("-w", "none"), "the program none is not an executable file"),
     ("unstable", (), "is not finite, so its profiles cannot be compared"),
     (dict(), ("-w", "phi is not finite at time 2.5"), "is not finite, so its profiles"),
-])
+], ids=["every_1D 0", "real nx", "nx 2", "short input", "no program", "unstable example",
+        "not finite warning"])
 def test_the_command_refuses_what_it_cannot_compare(tmp_path, changes, options, expected):
     if changes is None:
         path = tmp_path / "short.in"

@@ -2,6 +2,8 @@
 arrays that plot_profiles, plot_spacetime, plot_norms and animate draw."""
 
 import os
+import subprocess
+import sys
 
 import numpy
 import pytest
@@ -11,7 +13,7 @@ Image = pytest.importorskip("PIL.Image")
 
 import wave1d  # noqa: E402
 from wave1d.pictures import LOG_NAME, frame_rows, plot_spacetime  # noqa: E402
-from wave1d_testing import SMALL, tool  # noqa: E402
+from wave1d_testing import CHECKOUT, SMALL, tool  # noqa: E402
 
 matplotlib.use("Agg")
 PICTURES = ("phi-profiles.png", "phi-spacetime.png", "phi-animation.gif")
@@ -171,3 +173,15 @@ def test_a_folder_name_with_quotes_dollars_and_markup_shows_as_it_is(tmp_path):
     figure = ax.figure
     figure.canvas.draw()
     assert ax.texts[0].get_text().replace("\\$", "$") == f"run in {name}"
+
+
+def test_python_m_wave1d_holds_the_four_commands(tmp_path):
+    def wave1d_command(*arguments):
+        return subprocess.run([sys.executable, "-m", "wave1d", *arguments], cwd=tmp_path,
+                              capture_output=True, text=True,
+                              env=dict(os.environ, PYTHONPATH=os.path.join(CHECKOUT, "python")))
+
+    listed = wave1d_command("--help").stdout
+    assert all(f"    {command}" in listed for command in ("plot", "view", "convergence", "scan"))
+    done = wave1d_command("plot", "nowhere")
+    assert (done.returncode, done.stderr) == (1, "python -m wave1d plot: nowhere is not a folder\n")
