@@ -142,10 +142,6 @@ def exact_solution(values):
 def _not_finite(run, nx, caught):
     """Why the run's phi is not finite, or None: the profile files write NaN as zero, so the
     console table (a largest value of NaN or an infinity) or the program's warning tells."""
-    for warning in caught:
-        if str(warning.message).startswith(NOT_FINITE_WARNING):
-            return (f"the run at nx = {nx} is not finite, so its profiles cannot be compared "
-                    f"(is the run unstable?): wave1d: warning: {warning.message}")
     try:
         with open(os.path.join(run.folder, "console.txt"), encoding="utf-8",
                   errors="replace") as console:
@@ -158,6 +154,10 @@ def _not_finite(run, nx, caught):
                             "unstable?)")
     except FileNotFoundError:
         pass
+    for warning in caught:
+        if str(warning.message).startswith(NOT_FINITE_WARNING):
+            return (f"the run at nx = {nx} is not finite, so its profiles cannot be compared "
+                    f"(is the run unstable?): wave1d: warning: {warning.message}")
     return None
 
 

@@ -97,7 +97,7 @@ def stand_in(tmp_path, warning):
     (dict(nx=2), (), "needs at least two sampled points"),
     (None, (), "holds only 9 of the twelve values"),
     (dict(), ("-w", "none"), "the program none is not an executable file"),
-    ("unstable", (), "is not finite, so its profiles cannot be compared"),
+    ("unstable", (), "its table shows NaN at time 4.18E+02"),
     (dict(), ("-w", "phi is not finite at time 2.5"), "is not finite, so its profiles"),
 ], ids=["every_1D 0", "real nx", "nx 2", "short input", "no program", "unstable example",
         "not finite warning"])
