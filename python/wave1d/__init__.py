@@ -6,6 +6,7 @@
 
 Importing the package needs the standard library only; reading a run needs numpy.
 python3 -m wave1d.scan (installed as wave1d-scan) runs every combination of some values.
+python3 -m wave1d COMMAND runs plot, view, convergence or scan (installed: wave1d-plot, ...).
 """
 
 from .convergence_study import convergence

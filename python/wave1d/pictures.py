@@ -380,9 +380,12 @@ def save_gif(animation, path, progress=False):
         background = canvas.copy_from_bbox(figure.bbox)
         shown = range(len(animation.rows))
         if progress:
-            from tqdm import tqdm
-
-            shown = tqdm(shown, unit="frame", desc="animation", leave=False)
+            try:
+                from tqdm import tqdm
+            except ImportError:  # the bar is a nicety
+                pass
+            else:
+                shown = tqdm(shown, unit="frame", desc="animation", leave=False)
         for frame in shown:
             animation.draw_frame(frame)
             canvas.restore_region(background)
