@@ -15,11 +15,12 @@ Every value is the float that float() gives for its text, in every number form o
 write a phi that is NaN, or of magnitude not above 1e-50, as zero. Anything else raises
 ValueError naming the file and the line.
 
-The program writes each number in a field of 16 columns, and such files are read as arrays of
-bytes, whole: nine digits times a power of ten up to 10^22 is one product or quotient of two
-exact doubles, which IEEE arithmetic rounds as float() does; only the other values (a larger or
-smaller exponent, Infinity, NaN) go through float(). A file laid out otherwise is read line by
-line. Importing this module needs the standard library only; reading a file needs numpy.
+The program writes each number in a field of 16 columns, and such files are read whole, as
+arrays of bytes: nine digits times a power of ten up to 10^22 is one product or quotient of two
+exact doubles, which IEEE arithmetic rounds as float() does. Beyond 10^22 either way, a product
+in long doubles of 64 bits (x86) decides, except where it lies too near halfway between two
+doubles; those values, Infinity and NaN go through float(). A file laid out otherwise is read
+line by line. Importing this module needs the standard library only; reading needs numpy.
 """
 
 import fractions
@@ -271,7 +272,7 @@ def _time_values(texts):
         return None
 
 
-def _lines(path, whole):
+def _lines(whole):
     """(line number, fields) of each line of the text, blank ones included."""
     for number, line in enumerate(whole.decode("ascii", errors="replace").split("\n"), 1):
         yield number, line.split()
@@ -288,7 +289,7 @@ def _xl_lines(path, whole):
     """The output times of a phi.xl read line by line: a line "#Time = t" opens each, then a
     line "x phi" per point."""
     blocks = []
-    for number, fields in _lines(path, whole):
+    for number, fields in _lines(whole):
         if fields[:2] == ["#Time", "="] and len(fields) == 3:
             blocks.append((_numbers(path, number, fields[2:])[0], [], []))
         elif len(fields) == 2 and blocks:
@@ -306,7 +307,7 @@ def _xtl_lines(path, whole):
     output time."""
     blocks = []
     empty_lines = 2
-    for number, fields in _lines(path, whole):
+    for number, fields in _lines(whole):
         if not fields:
             empty_lines += 1
             continue
