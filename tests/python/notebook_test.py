@@ -37,6 +37,8 @@ def test_the_notebook_runs_in_a_checkout_and_shows_its_pictures(tmp_path, monkey
     (tmp_path / "build" / "wave1d").symlink_to(PROGRAM)
     monkeypatch.delenv("WAVE1D")
     monkeypatch.delenv("MPLBACKEND", raising=False)  # the kernel's own choice: pictures inline
+    for name, folder in (("JUPYTER_RUNTIME_DIR", "jupyter"), ("IPYTHONDIR", "ipython")):
+        monkeypatch.setenv(name, str(tmp_path / folder))  # nothing left in the home folder
     notebook = nbformat.read(tmp_path / "examples" / "tour.ipynb", as_version=4)
     nbclient.NotebookClient(notebook, kernel_name="python3", timeout=300,
                             resources={"metadata": {"path": str(tmp_path / "examples")}}).execute()
