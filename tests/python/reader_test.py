@@ -38,46 +38,40 @@ def as_written(values, digits):
     return numpy.array([float(f"{v:.{digits - 1}E}") for v in values])
 
 
-def blocks_of(values, points):
-    return [(values[k], values[k:k + points], values[::-1][k:k + points])
-            for k in range(0, len(values) - points, points)]
+def bits(*arrays):
+    return [list(numpy.asarray(values, dtype=float).view(numpy.uint64)) for values in arrays]
 
 
-def free_layout(texts):
-    """The same lines with single blanks between their fields."""
-    return ["\n".join(" ".join(line.split()) for line in text.split("\n")) for text in texts]
+# The program's layout (read as arrays), and single blanks between fields (read line by line).
+LAYOUTS = pytest.mark.parametrize("layout", [
+    lambda texts: texts,
+    lambda texts: ["\n".join(" ".join(line.split()) for line in text.split("\n"))
+                   for text in texts]], ids=["program", "free"])
+FILES = pytest.mark.parametrize("read, lay_out, time_digits", [
+    (wave1d.read_xl, xl_blocks, 7), (wave1d.read_xtl, xtl_blocks, 9)], ids=["xl", "xtl"])
 
 
-def bits(values):
-    return numpy.asarray(values, dtype=float).view(numpy.uint64)
-
-
-@pytest.mark.parametrize("layout", [lambda texts: texts, free_layout], ids=["program", "free"])
-@pytest.mark.parametrize("name, lay_out", [("phi.xl", xl_blocks), ("phi.xtl", xtl_blocks)])
-def test_every_number_form_is_read_as_float_reads_it(tmp_path, layout, name, lay_out):
+@LAYOUTS
+@FILES
+def test_every_number_form_is_read_as_float_reads_it(tmp_path, layout, read, lay_out,
+                                                     time_digits):
     values = number_forms()
-    blocks = blocks_of(values, 50)
-    (tmp_path / name).write_text("".join(layout(lay_out(blocks))))
-    read = (wave1d.read_xl if name == "phi.xl" else wave1d.read_xtl)(tmp_path / name)
-    assert len(read) == len(blocks)
-    time_digits = 7 if name == "phi.xl" else 9
-    for (time_read, x, phi), (time_value, xs, phis) in zip(read, blocks):
-        assert bits([time_read]) == bits(as_written([time_value], time_digits))
-        assert list(bits(x)) == list(bits(as_written(xs, 9)))
-        assert list(bits(phi)) == list(bits(as_written(phis, 9)))
+    blocks = [(values[k], values[k:k + 50], values[::-1][k:k + 50])
+              for k in range(0, len(values) - 50, 50)]
+    (tmp_path / "file").write_text("".join(layout(lay_out(blocks))))
+    found = read(tmp_path / "file")
+    assert len(found) == len(blocks)
+    for (time_read, x, phi), (time_value, xs, phis) in zip(found, blocks):
+        assert bits([time_read], x, phi) == bits(as_written([time_value], time_digits),
+                                                 as_written(xs, 9), as_written(phis, 9))
 
 
-CUT_BLOCKS = [(t, [-1.5, 0.0, 2e-300, 1e300], [1.0, 0.0, -3.5e-8, 7.25e120]) for t in (0, .5, 1)]
-
-
-@pytest.mark.parametrize("read, lay_out, layout", [
-    (wave1d.read_xl, xl_blocks, lambda texts: texts),
-    (wave1d.read_xl, xl_blocks, free_layout),
-    (wave1d.read_xtl, xtl_blocks, lambda texts: texts),
-    (wave1d.read_xtl, xtl_blocks, free_layout),
-])
-def test_a_file_cut_anywhere_gives_its_whole_output_times(tmp_path, read, lay_out, layout):
-    texts = layout(lay_out(CUT_BLOCKS))
+@LAYOUTS
+@FILES
+def test_a_file_cut_anywhere_gives_its_whole_output_times(tmp_path, layout, read, lay_out,
+                                                          time_digits):
+    texts = layout(lay_out([(t, [-1.5, 0.0, 2e-300, 1e300], [1.0, 0.0, -3.5e-8, 7.25e120])
+                            for t in (0, .5, 1)]))
     path, text = tmp_path / "cut", "".join(texts)
     path.write_text(text)
     whole = read(path)
@@ -86,11 +80,9 @@ def test_a_file_cut_anywhere_gives_its_whole_output_times(tmp_path, read, lay_ou
         path.write_text(text[:cut])
         found = read(path)
         # A phi.xtl block has all its points one empty line before it ends.
-        least, most = sum(ends <= cut), sum(ends - (read is wave1d.read_xtl) <= cut)
-        assert least <= len(found) <= most, cut
-        for (t, x, phi), (t0, x0, phi0) in zip(found, whole):
-            assert t == t0 and list(bits(x)) == list(bits(x0)) and list(bits(phi)) == list(
-                bits(phi0))
+        assert sum(ends <= cut) <= len(found) <= sum(ends - (read is wave1d.read_xtl) <= cut)
+        assert [bits([t], x, phi) for t, x, phi in found] == [
+            bits([t], x, phi) for t, x, phi in whole[:len(found)]]
 
 
 def test_norms_cut_anywhere_and_their_number_forms(tmp_path):
@@ -101,8 +93,7 @@ def test_norms_cut_anywhere_and_their_number_forms(tmp_path):
         read = wave1d.read_norms(tmp_path / "norms.tsv")
         whole_rows = max(text[:cut].count("\n") - 1, 0)
         assert list(read) == (["time", "energy"] if "\n" in text[:cut] else [])
-        for column, expected in zip(read.values(), rows):
-            assert list(bits(column)) == list(bits(expected[:whole_rows]))
+        assert bits(*read.values()) == bits(*(row[:whole_rows] for row in rows))[:len(read)]
 
 
 @pytest.mark.parametrize("name, text, message", [
@@ -156,14 +147,10 @@ def test_a_run_is_complete_once_the_program_has_written_every_output_time(tmp_pa
         assert numpy.allclose(run.norms["time"], run.times, rtol=1e-6, atol=0)
 
 
-def cut_last_block(path):
+def cut_last(path, end):
+    """Cuts the file after the last end but the one it ends with."""
     text = path.read_bytes()
-    path.write_bytes(text[:text.rstrip(b"\n").rfind(b"\n\n\n") + 3])
-
-
-def cut_last_row(path):
-    text = path.read_bytes()
-    path.write_bytes(text[:text.rstrip(b"\n").rfind(b"\n") + 1])
+    path.write_bytes(text[:text.rstrip(b"\n").rfind(end) + len(end)])
 
 
 @pytest.mark.parametrize("make, lock, times, left_out", [
@@ -171,9 +158,9 @@ def cut_last_row(path):
     (lambda f: (program(f, "--norms"), program(f, courant=0.25)), False, 5, "its times"),
     (lambda f: (program(f, "--norms", nt=80), program(f)), False, 5, "9 rows for the 5"),
     # While a run goes on, or after it was killed, either file may be a block ahead.
-    (lambda f: (program(f, "--norms"), cut_last_row(f / "norms.tsv")), True, 4, None),
-    (lambda f: (program(f, "--norms"), cut_last_block(f / "phi.xl")), True, 4, None),
-    (lambda f: (program(f, "--norms"), cut_last_block(f / "phi.xl")), False, 4, None),
+    (lambda f: (program(f, "--norms"), cut_last(f / "norms.tsv", b"\n")), True, 4, None),
+    (lambda f: (program(f, "--norms"), cut_last(f / "phi.xl", b"\n\n\n")), True, 4, None),
+    (lambda f: (program(f, "--norms"), cut_last(f / "phi.xl", b"\n\n\n")), False, 4, None),
 ])
 def test_norms_are_kept_only_at_the_times_of_the_profiles(tmp_path, make, lock, times,
                                                           left_out):
