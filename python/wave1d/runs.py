@@ -204,8 +204,9 @@ def _being_written(path):
         return False
     try:
         with open(path, "rb") as file:
+            # Held for the microseconds until the file closes: a run that starts in the folder
+            # just then finds phi.xl locked and is refused.
             fcntl.flock(file, fcntl.LOCK_SH | fcntl.LOCK_NB)
-            # Closing the file gives the lock back at once, so a new run is never refused.
     except BlockingIOError:
         return True
     except OSError:  # a file system without locks
