@@ -101,10 +101,10 @@ def write_page(folders, output, limit, tell):
     paths = [profile_file(folder) for folder in folders]
     runs, notes = [], []
     for folder in folders:
-        run, note = read_folder(folder)
+        run, said = read_folder(folder)
         runs.append(run)
-        if note:
-            notes.append(note)
+        notes += said
+        for note in said:
             tell(f"warning: {note}")
     labels, title = run_labels(folders, runs)
     total = sum(os.path.getsize(path) for path in paths)
@@ -116,7 +116,8 @@ def write_page(folders, output, limit, tell):
         notes.insert(0, f"phi.xl holds {total / 1e6:.0f} MB, above the limit of "
                      f"{limit / 1e6:g} MB; the page shows " + "; ".join(cut) + ".")
         tell(notes[0])
-    extents = [largest_finite(run.phi[k]) for run, k in zip(runs, kept)]
+    ranges = [finite_range(run.phi[k]) for run, k in zip(runs, kept)]
+    extents = [max(map(abs, extent), default=0.0) for extent in ranges]
     outliers = outlying_runs(extents)
     for r in sorted(outliers):
         notes.append(f"{labels[r]} reaches |phi| {extents[r]:.3g}, over {OUTLYING_FACTOR} "
@@ -125,8 +126,8 @@ def write_page(folders, output, limit, tell):
     facts = {
         "title": title, "notes": notes,
         "runs": [{"name": label, "times": packed(run.times[k]), "x": packed(run.x),
-                  "phi": packed(run.phi[k]), "outlier": r in outliers}
-                 for r, (label, run, k) in enumerate(zip(labels, runs, kept))],
+                  "phi": packed(run.phi[k]), "range": extent, "outlier": r in outliers}
+                 for r, (label, run, k, extent) in enumerate(zip(labels, runs, kept, ranges))],
         "norms": [{"run": r, "names": list(run.norms), "rows": packed(norms_table(run.norms))}
                   for r, run in enumerate(runs) if run.norms],
     }
@@ -148,7 +149,8 @@ def profile_file(folder):
 
 
 def read_folder(folder):
-    """The Run of folder, and a note on what of it is not shown (None when all is)."""
+    """The Run of folder, and the notes on what of it the page does not show: the norms that
+    read_run left out (its RunWarning), the output times still to come."""
     with warnings.catch_warnings(record=True) as caught:
         warnings.simplefilter("always", RunWarning)
         try:
@@ -160,35 +162,35 @@ def read_folder(folder):
             raise Failure(f"cannot read {error.filename}: {error.strerror}") from None
         except (ValueError, UnicodeDecodeError) as error:
             raise Failure(f"{folder} cannot be shown: {error}") from None
+    notes = []
     for warning in caught:
-        if not issubclass(warning.category, RunWarning):
+        if issubclass(warning.category, RunWarning):
+            notes.append(f"{warning.message}.")
+        else:
             warnings.warn_explicit(warning.message, warning.category, warning.filename,
                                    warning.lineno)
-    said = [str(warning.message) for warning in caught
-            if issubclass(warning.category, RunWarning)]
     if len(run.times) == 0:
         raise Failure(f"{folder}/phi.xl holds no whole profile: the run stopped before its "
                       "first")
-    times = run.norms.get("time", ())
-    shared = min(len(times), len(run.times))
-    if run.norms and (shared == 0 or any(abs(a - b) > 1e-6 * max(abs(a), abs(b))
-                                         for a, b in zip(times[:shared], run.times))):
-        said.append(f"{folder}/norms.tsv: its times do not match those of phi.xl, it is not "
-                    "of this run")
-        run.norms = {}
-    return run, "; ".join(said) + "; its norms are not shown." if said else None
+    if not run.complete:
+        notes.append(f"{folder}: the run has not finished (it runs still, or it was stopped): "
+                     f"the page shows the {len(run.times)} output times written so far.")
+    return run, notes
 
 
 def run_labels(folders, runs):
-    """The label of each run and the title of the page. Several runs whose input files tell
-    them apart are labelled NAME=V, ... with the values that differ between them, and the
-    title lists those values (behind the folder that holds all the runs, if one does); else
-    the folders, as given, label the runs and make the title."""
+    """The label of each run and the title of the page. Several runs of a scan, in folders
+    named NAME=V,NAME=V..., are labelled NAME=V, ... with the input values that differ
+    between them (from their input files), and the title lists those values behind the folder
+    that holds the runs, if one does. Other folders, as given, label their runs and make the
+    title: their names are the user's own."""
     differ = [name for name in NAMES
               if len({run.inputs.get(name) for run in runs}) > 1]
     labels = [", ".join(f"{name}={value_label(run.inputs[name])}" for name in differ)
               for run in runs]
-    if len(runs) < 2 or not differ or not all(run.inputs for run in runs) \
+    scan = all(_SCAN_FOLDER.fullmatch(os.path.basename(os.path.normpath(folder)))
+               for folder in folders)
+    if len(runs) < 2 or not scan or not differ or not all(run.inputs for run in runs) \
             or len(set(labels)) < len(labels):
         return list(folders), " ".join(folders)
     values = ["{}={}".format(name, ", ".join(
@@ -196,6 +198,10 @@ def run_labels(folders, runs):
     parents = {os.path.dirname(os.path.normpath(folder)) for folder in folders}
     parent = parents.pop() + ": " if len(parents) == 1 and "" not in parents else ""
     return labels, parent + "; ".join(values)
+
+
+# The name of a run folder of a scan.
+_SCAN_FOLDER = re.compile(r"({0})=[^,]+(,({0})=[^,]+)*".format("|".join(NAMES)))
 
 
 def value_label(value):
@@ -213,12 +219,12 @@ def outlying_runs(extents):
     return {r for r, extent in enumerate(extents) if extent > OUTLYING_FACTOR * typical}
 
 
-def largest_finite(phi):
-    """The largest finite |phi|, 0 when there is none."""
+def finite_range(phi):
+    """The smallest and the largest finite phi, [] when there is none."""
     import numpy
 
-    finite = numpy.abs(phi[numpy.isfinite(phi)])
-    return float(finite.max()) if finite.size else 0.0
+    finite = phi[numpy.isfinite(phi)]
+    return [float(finite.min()), float(finite.max())] if finite.size else []
 
 
 def kept_outputs(count, total, limit):

@@ -9,6 +9,7 @@
 
     // An array that the page holds: its values as little-endian doubles, in base64.
     function unpacked(text) {
+        if (Uint8Array.fromBase64) return new Float64Array(Uint8Array.fromBase64(text).buffer);
         const binary = atob(text);
         const bytes = new Uint8Array(binary.length);
         for (let i = 0; i < binary.length; i++) bytes[i] = binary.charCodeAt(i);
@@ -89,17 +90,15 @@
         return place;
     }
 
-    // Each run: its points, and per output time its frame: the time, phi at the points, and
-    // the place of the largest |phi|.
+    // Each run: its points, and per output time its frame: the time and phi at the points.
     const runs = facts.runs.map((run) => {
         const points = { values: unpacked(run.x) };
         const phi = unpacked(run.phi), n = points.values.length;
         const frames = Array.from(unpacked(run.times), (time, k) => {
             const values = phi.subarray(k * n, (k + 1) * n);
-            return { time, time_text: written(time, 7), points, phi: values,
-                     largest: largest_place(values) };
+            return { time, time_text: written(time, 7), points, phi: values };
         });
-        return { name: run.name, outlier: run.outlier, phi, frames };
+        return { name: run.name, outlier: run.outlier, range: run.range, frames };
     });
     const first = runs[0];
     const count = first.frames.length;
@@ -232,8 +231,8 @@
         const fitted = (curve) => state.fit_all || !curve.outlier;
         if (state.per_frame)
             shown.filter(fitted).forEach((curve) => include(curve.values));
-        else if (!state.diff)
-            runs.filter(fitted).forEach((run) => include(run.phi));
+        else if (!state.diff)  // the smallest and the largest finite phi of each run
+            runs.filter(fitted).forEach((run) => include(run.range));
         else
             for (let k = 0; k < count; k++) include(curves(k)[0].values);
         if (low > high) low = high = 0;
@@ -356,7 +355,7 @@
         }
         element("plot").dataset.yRange = graph.yAxisRange().join(" ");
         const frame = first.frames[state.frame], phi = shown[0].values;
-        const place = state.diff ? largest_place(phi) : frame.largest;
+        const place = largest_place(phi);
         const largest = place < 0 ? "NaN" : written(Math.abs(phi[place]));
         element("status").textContent =
             `frame ${state.frame + 1} of ${count}, time ${frame.time_text}, max |phi| ${largest}`;
@@ -462,4 +461,6 @@
     });
     window.addEventListener("hashchange", read_address);
     read_address();
+    // Milliseconds from the start of the navigation to the first frame drawn, for measurements.
+    document.body.dataset.started = performance.now().toFixed(0);
 })();

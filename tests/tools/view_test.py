@@ -9,6 +9,7 @@ import re
 import shutil
 import subprocess
 import tempfile
+import types
 import warnings
 
 import numpy
@@ -17,7 +18,7 @@ import pytest
 import wave1d
 from profile_text import written
 from wave1d.profiles import parse_number
-from wave1d.view import outlying_runs
+from wave1d.view import outlying_runs, run_labels
 from wave1d_testing import PROGRAM, tool
 
 if shutil.which("chromium") is None:
@@ -32,6 +33,7 @@ RUNS = {  # the options and the twelve values of each run
     "many": "--norms -10 10 400 0.5 800 2 1 1 0 4 0 0",  # 201 output times
     "stale": "-10 10 400 0.5 800 2 1 1 0 80 0 0",  # given the norms.tsv of pulse below
     "running": "--norms -10 10 400 0.5 800 2 1 1 0 40 0 0",  # its last row of norms cut below
+    "stopped": "-10 10 400 0.5 800 2 1 1 0 40 0 0",  # with its input, its profiles cut below
 }
 
 # Folders, tools/view options, the page's address fragment; what #status says is checked
@@ -52,9 +54,11 @@ CASES = [
     dict(runs=["many"], options=["--limit", "0.5"], fragment="frame=999", fewer=True,
          notes=["{frames} of its 201 output times, evenly spaced"]),
     dict(runs=["many", "pulse"], fragment="frame=7"),
-    dict(runs=["running"], fragment="frame=21"),
+    # The output times both files hold.
+    dict(runs=["running"], fragment="frame=20", fewer=True),
+    dict(runs=["stopped"], fragment="frame=12", notes=["stopped: the run has not finished"]),
     dict(runs=["stale", "pulse"], fragment="frame=2",
-         notes=["stale/norms.tsv", "its norms are not shown."]),
+         notes=["stale/norms.tsv"]),
 ]
 
 
@@ -136,6 +140,9 @@ def scratch(tmp_path_factory):
     # While a run goes on, its norms.tsv can be a row behind phi.xl.
     with open(scratch / "running" / "norms.tsv", "r+") as file:
         file.truncate(file.read().rindex("\n", 0, -1) + 1)
+    (scratch / "stopped" / "input").write_text("\n".join(RUNS["stopped"].split()) + "\n")
+    with open(scratch / "stopped" / "phi.xl", "r+") as file:
+        file.truncate(file.read().index("#Time =   1.200000E+01"))
     return scratch
 
 
@@ -215,6 +222,17 @@ def test_a_scan_is_labelled_by_what_differs_and_a_blow_up_does_not_flatten_it(
     ([0, 0, 5], set()), ([1e52], set())])
 def test_runs_far_beyond_the_typical_one_are_outlying(extents, outlying):
     assert outlying_runs(extents) == outlying
+
+
+@pytest.mark.parametrize("folders, inputs, labels", [
+    (["s/nx=40,courant=1", "s/nx=80,courant=1"],
+     [dict(nx=40, courant=1.0), dict(nx=80, courant=1.0)], ["nx=40", "nx=80"]),
+    (["n40", "n80"], [dict(nx=40), dict(nx=80)], ["n40", "n80"]),  # the user's own names
+    (["s/nx=40", "s/nx=80"], [{}, {}], ["s/nx=40", "s/nx=80"]),  # no input files
+    (["s/nx=40", "t/nx=40"], [dict(nx=40), dict(nx=40)], ["s/nx=40", "t/nx=40"])])  # all alike
+def test_runs_are_labelled_by_the_values_that_differ_in_a_scan_only(folders, inputs, labels):
+    runs = [types.SimpleNamespace(inputs=values) for values in inputs]
+    assert run_labels(folders, runs)[0] == labels
 
 
 def test_the_page_asks_the_network_for_nothing(scratch, tmp_path):
