@@ -115,12 +115,15 @@ def time_step(texts):
 
 
 def _nearest_divisor(number, wanted):
-    """The divisor of number nearest to wanted, in ratio."""
-    best = 1
+    """The divisor of number nearest to wanted, in ratio, among those of at least wanted / 2:
+    a number with no divisor near wanted (a prime, say) gets fewer output steps, never up to
+    number of them, each a whole profile in the files."""
+    best = number
     for small in range(1, math.isqrt(number) + 1):
         if number % small == 0:
             for divisor in (small, number // small):
-                if abs(math.log(divisor / wanted)) < abs(math.log(best / wanted)):
+                if 2 * divisor >= wanted and \
+                        abs(math.log(divisor / wanted)) < abs(math.log(best / wanted)):
                     best = divisor
     return best
 
@@ -131,7 +134,8 @@ def fit_final_time(texts, final_time=None, outputs=None):
     of it; with outputs, every_1D gives about that many output steps after time zero, at least
     one. Whenever either is given, every_1D is the divisor of nt nearest to nt/outputs (or to
     the |every_1D| given), so that the last step is an output step and the last norms are those
-    of the final time; an every_1D of 0 without outputs stays 0. InputError when nt would leave
+    of the final time, but never one that gives more than twice the output steps asked for; an
+    every_1D of 0 without outputs stays 0. InputError when nt would leave
     32 bits or dt is 0 or not finite."""
     texts = dict(texts)
     if final_time is not None:

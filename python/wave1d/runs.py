@@ -8,7 +8,7 @@ import tempfile
 import warnings
 from typing import TYPE_CHECKING
 
-from .inputs import NAMES, InputError, input_text, read_input, value_of, value_text
+from .inputs import NAMES, InputError, fit_final_time, input_text, read_input, value_of, value_text
 from .profiles import xl_table
 
 if TYPE_CHECKING:
@@ -134,16 +134,26 @@ def input_texts(values, base=None):
     return texts
 
 
-def run(folder=None, program=None, norms=False, base=None, **values):
+def run(folder=None, program=None, norms=False, base=None, final_time=None, outputs=None,
+        **values):
     """Runs wave1d on the twelve values given by name, or on the input file base with the values
     given changed, and returns read_run() of its folder.
+
+    final_time=T gives the run the whole number of steps nearest to T/dt as nt, and outputs=K
+    an output interval of about nt/K steps that divides nt, as a scan's --final-time and
+    --outputs do (wave1d.inputs.fit_final_time); nt given with final_time, or every_1D with
+    outputs, is an InputError.
 
     The run takes place in folder (created when missing), or in a new temporary folder, which
     is kept. The folder receives the input file "input", the console "console.txt" and standard
     error "errors.txt" beside the program's files; with norms=True the program also writes
     norms.tsv. Raises RunFailed, with the exit status and standard error, when the program
     fails; its warnings become RunWarning."""
-    texts = input_texts(values, base)
+    for name, option, given in (("nt", "final_time", final_time),
+                                ("every_1D", "outputs", outputs)):
+        if given is not None and name in values:
+            raise InputError(f"{name} is set by {option}: give one of the two")
+    texts = fit_final_time(input_texts(values, base), final_time, outputs)
     program = find_program(program)
     if folder is None:
         folder = tempfile.mkdtemp(prefix="wave1d-run-")

@@ -45,12 +45,27 @@ def test_a_base_and_changes_in_a_folder_run_before(tmp_path):
     (dict(width=math.nan), "width: \"nan\" is not a real number"),
     (dict(speed=1), '"speed" is not one of the twelve values'),
     (dict(base=None), "no value for xmin, xmax, nx, courant, nt"),
+    (dict(final_time=5, nt=40), "nt is set by final_time: give one of the two"),
 ])
 def test_values_the_program_cannot_read_are_refused_before_a_run(tmp_path, changes, message):
     changes.setdefault("base", input_file(tmp_path / "base.in"))
     with pytest.raises(wave1d.InputError, match=message.replace("(", r"\(")):
         wave1d.run(folder=tmp_path / "run", **changes)
     assert not (tmp_path / "run").exists()
+
+
+# dt is 0.125. A number of steps without a divisor near nt/outputs (41, a prime) keeps the final
+# time as its one output step rather than writing a profile at every step.
+@pytest.mark.parametrize("final_time, outputs, times", [
+    (5, 4, [0, 1.25, 2.5, 3.75, 5]),
+    (5.06, None, [0, 1.25, 2.5, 3.75, 5]),
+    (5.1, 4, [0, 5.125]),
+    (0.01, 3, [0, 0.125]),
+])
+def test_a_final_time_and_a_number_of_outputs(tmp_path, final_time, outputs, times):
+    run = wave1d.run(folder=tmp_path, base=input_file(tmp_path / "in"), final_time=final_time,
+                     outputs=outputs)
+    assert list(run.times) == times and run.complete
 
 
 def test_failures_and_warnings_of_the_program_reach_the_caller(tmp_path, monkeypatch):
