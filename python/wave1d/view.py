@@ -170,8 +170,8 @@ def read_folder(folder):
             warnings.warn_explicit(warning.message, warning.category, warning.filename,
                                    warning.lineno)
     if len(run.times) == 0:
-        raise Failure(f"{folder}/phi.xl holds no whole profile: the run stopped before its "
-                      "first")
+        raise Failure(f"{folder}/phi.xl holds no whole profile: a run that stopped before its "
+                      "first, or not a file of profiles")
     if not run.complete:
         notes.append(f"{folder}: the run has not finished (it runs still, or it was stopped): "
                      f"the page shows the {len(run.times)} output times written so far.")

@@ -245,6 +245,12 @@ def test_the_page_asks_the_network_for_nothing(scratch, tmp_path):
     assert page_requests(net_log) == []
 
 
-def test_a_folder_without_phi_xl_is_named(tmp_path):
-    missing = view(tmp_path, tmp_path)
-    assert missing.returncode == 1 and f"{tmp_path}/phi.xl does not exist" in missing.stderr
+@pytest.mark.parametrize("profiles, said", [
+    (None, "run/phi.xl does not exist"), ("", "run/phi.xl holds no whole profile"),
+    ("#Time =   0.000000E+00\n  1.0 x\n\n\n", 'run/phi.xl, line 2: "x" is not a number')])
+def test_a_folder_without_profiles_is_named(tmp_path, profiles, said):
+    os.mkdir(tmp_path / "run")
+    if profiles is not None:
+        (tmp_path / "run" / "phi.xl").write_text(profiles)
+    refused = view(tmp_path, "run")
+    assert refused.returncode == 1 and said in refused.stderr and not refused.stdout
