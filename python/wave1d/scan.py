@@ -285,8 +285,7 @@ def draw_summary(scan, header, rows, quantity, prog):
     """summary.png: quantity against the first varied value, one curve per combination of the
     others; a run that ended with a value that is not finite is marked at the top."""
     try:
-        import matplotlib
-        matplotlib.use("Agg")
+        # A Figure of its own, not pyplot: the backend of a notebook that calls this stays.
         from matplotlib.figure import Figure
     except ImportError:
         say(prog, f"warning: no {PICTURE_FILE}: matplotlib cannot be imported "
