@@ -447,25 +447,6 @@ def _check_files(folder):
                       "after time zero (nt below 1, every_1D of 0, or every_1D larger than nt)")
 
 
-def _stale_norms(run):
-    """Why the norms of run are not of its profiles, or None: norms.tsv has a row per output
-    time of phi.xl, and while the run goes on either file can be a little ahead."""
-    import numpy
-
-    times = run.norms["time"]
-    shared = min(len(times), len(run.times))
-    path = os.path.join(run.folder, "norms.tsv")
-    if shared == 0:
-        return f"{path} holds no row of norms"
-    apart = ~numpy.isclose(times[:shared], run.times[:shared], rtol=1e-6, atol=0,
-                           equal_nan=True)
-    if apart.any():
-        row = int(numpy.argmax(apart))
-        return (f"{path}, line {row + 2}: time {times[row]:.9g}, where phi.xl has "
-                f"{run.times[row]:.9g}: it is not of this run")
-    return None
-
-
 def _profiles_only(folder):
     """A Run of the profiles of folder alone, for a folder whose norms.tsv cannot be read."""
     import numpy
@@ -481,8 +462,8 @@ def _profiles_only(folder):
 
 def _read(folder):
     """The run of folder, and why its norms are not drawn (None when they are, or there are
-    none): read_run's warnings about them, a norms.tsv that is not of these profiles, or one
-    that cannot be read."""
+    none): read_run's warning that they are not of its profiles, or why they cannot be
+    read."""
     from .runs import RunWarning, read_run
 
     norms_path = os.path.join(folder, "norms.tsv")
@@ -503,9 +484,8 @@ def _read(folder):
     if run.x.size == 0:
         raise Refusal(f"{os.path.join(folder, 'phi.xl')} holds no sampled point "
                       "(was nx negative?)")
-    if run.norms:
-        problem = _stale_norms(run)
-    elif os.path.exists(norms_path) and not problem:
+    # read_run leaves out, with a RunWarning, a norms.tsv whose times are not of phi.xl.
+    if not run.norms and os.path.exists(norms_path) and not problem:
         problem = "; ".join(str(w.message) for w in caught
                             if issubclass(w.category, RunWarning)) or None
     return run, problem
