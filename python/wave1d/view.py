@@ -29,8 +29,8 @@ LIBRARY_STYLE = "/usr/share/javascript/dygraphs/dygraph.min.css"
 # The page's own template and script, beside this module.
 PAGE_FILES = os.path.dirname(os.path.abspath(__file__))
 DEFAULT_LIMIT_MB = 40
-# A run whose largest |phi| is more than this many times the typical run's would flatten the
-# others to a line of a few pixels: the y-range leaves it out.
+# A run whose largest |phi| is more than this many times that of the runs below it would
+# flatten them to a line of a few pixels: the y-range leaves it out.
 OUTLYING_FACTOR = 100
 
 
@@ -119,10 +119,12 @@ def write_page(folders, output, limit, tell):
     ranges = [finite_range(run.phi[k]) for run, k in zip(runs, kept)]
     extents = [max(map(abs, extent), default=0.0) for extent in ranges]
     outliers = outlying_runs(extents)
+    fitted = max((e for r, e in enumerate(extents) if r not in outliers), default=0.0)
     for r in sorted(outliers):
         notes.append(f"{labels[r]} reaches |phi| {extents[r]:.3g}, over {OUTLYING_FACTOR} "
-                     "times as far as a typical run: the y-range leaves it out, and its curve "
-                     'leaves the plot where it grows; tick "fit every run" to bring it in.')
+                     f"times the {fitted:.3g} of the runs that stay smaller: the y-range leaves "
+                     "it out, and its curve leaves the plot where it grows; tick \"fit every "
+                     'run" to bring it in.')
     facts = {
         "title": title, "notes": notes,
         "runs": [{"name": label, "times": packed(run.times[k]), "x": packed(run.x),
@@ -211,12 +213,14 @@ def value_label(value):
 
 
 def outlying_runs(extents):
-    """The places of the runs whose largest |phi| (extents) is more than OUTLYING_FACTOR
-    times that of the typical run, the lower median; none of one run alone."""
-    typical = sorted(extents)[(len(extents) - 1) // 2] if extents else 0
-    if len(extents) < 2 or not typical > 0:
-        return set()
-    return {r for r, extent in enumerate(extents) if extent > OUTLYING_FACTOR * typical}
+    """The places of the runs above the first gap of more than OUTLYING_FACTOR between the
+    largest |phi| of the runs (extents) in increasing order, runs of zeros left aside: those
+    that grew far beyond the runs below, however many of them did."""
+    ordered = sorted(extent for extent in extents if extent > 0)
+    for below, above in zip(ordered, ordered[1:]):
+        if above > OUTLYING_FACTOR * below:
+            return {r for r, extent in enumerate(extents) if extent >= above}
+    return set()
 
 
 def finite_range(phi):

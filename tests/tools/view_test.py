@@ -218,9 +218,10 @@ def test_a_scan_is_labelled_by_what_differs_and_a_blow_up_does_not_flatten_it(
 
 @pytest.mark.parametrize("extents, outlying", [
     ([1, 5e52], {1}), ([1, 1, 2, 1e300, 3e8], {3, 4}),
+    ([1, 2, 1e20, 1e52, 1e80], {2, 3, 4}),  # most runs of a scan of the Courant factor blew up
     ([1, 10, 100, 1000], set()),  # a scan of amplitudes: each is in the scan's range
     ([0, 0, 5], set()), ([1e52], set())])
-def test_runs_far_beyond_the_typical_one_are_outlying(extents, outlying):
+def test_runs_far_beyond_the_runs_below_are_outlying(extents, outlying):
     assert outlying_runs(extents) == outlying
 
 
