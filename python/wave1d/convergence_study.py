@@ -24,8 +24,8 @@ import sys
 import tempfile
 import warnings
 
-from .inputs import NAMES, InputError, read_input, value_of, value_text
-from .runs import RunFailed, RunWarning, find_program
+from .inputs import NAMES, InputError, read_input, value_of
+from .runs import RunFailed, RunWarning, find_program, input_texts
 from .runs import run as run_program
 
 __all__ = ["convergence", "study", "scaled_texts", "plot_convergence", "ConvergenceError",
@@ -316,14 +316,7 @@ def convergence(base=None, program=None, folder=None, **values):
     of the coarsest run become RunWarning. Raises ConvergenceError (a ValueError) when the
     input cannot be studied or a run is not finite; InputError for a value the program could
     not read."""
-    texts = read_input(base) if base is not None else {}
-    for name, value in values.items():
-        texts[name] = value_text(name, value)
-    missing = [name for name in NAMES if name not in texts]
-    if missing:
-        raise InputError("no value for " + ", ".join(missing) +
-                         ": give all twelve, or base= an input file")
-    result = study(texts, find_program(program), folder)
+    result = study(input_texts(values, base), find_program(program), folder)
     for message in result.warnings:
         warnings.warn(message, RunWarning, stacklevel=2)
     return result.table

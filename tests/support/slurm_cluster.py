@@ -17,6 +17,8 @@ import subprocess
 import tempfile
 import time
 
+from daemons import stop
+
 
 class ClusterUnavailable(Exception):
     pass
@@ -89,9 +91,4 @@ PartitionName=test Nodes=ALL Default=YES MaxTime=INFINITE State=UP
             yield environment
         finally:
             for daemon in reversed(daemons):
-                daemon.terminate()
-                try:
-                    daemon.wait(timeout=20)
-                except subprocess.TimeoutExpired:
-                    daemon.kill()
-                    daemon.wait()
+                stop(daemon)

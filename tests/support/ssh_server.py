@@ -16,6 +16,8 @@ import subprocess
 import tempfile
 import time
 
+from daemons import stop
+
 
 class ServerUnavailable(Exception):
     pass
@@ -66,9 +68,4 @@ UsePAM no
                 time.sleep(0.2)
             yield f"{client} 127.0.0.1"
         finally:
-            daemon.terminate()
-            try:
-                daemon.wait(timeout=20)
-            except subprocess.TimeoutExpired:
-                daemon.kill()
-                daemon.wait()
+            stop(daemon)
