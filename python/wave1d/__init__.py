@@ -4,8 +4,7 @@
     pulse = wave1d.run(base="examples/outgoing_pulse.in", courant=0.25, norms=True)
     pulse.times, pulse.x, pulse.phi[-1], pulse.norms["energy"], pulse.inputs["nx"]
 
-Importing the package needs the standard library only; reading a run needs numpy.
-python3 -m wave1d.scan (installed as wave1d-scan) runs every combination of some values.
+Reading a run needs numpy, tables (convergence, read_scan) pandas, pictures matplotlib.
 python3 -m wave1d COMMAND runs plot, view, convergence or scan (installed: wave1d-plot, ...).
 """
 
