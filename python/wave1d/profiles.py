@@ -12,20 +12,18 @@ writing, or that a killed program left cut short (even in the middle of a line),
 Every value is the float that float() gives for its text, in every number form of the files:
 "-2.50000000E-03", an exponent of three digits written without the letter E ("1.58000000+157",
 "-1.00000000-300", read as if the E were there), "Infinity", "-Infinity" and "NaN". The files
-write a phi that is NaN, or of magnitude not above 1e-50, as zero. Anything else raises
-ValueError naming the file and the line.
+write a phi that is NaN, or of magnitude not above 1e-50, as zero. A text that is no number
+raises ValueError naming the file and the line.
 
-The program writes each number in a field of 16 columns, and such files are read whole, as
-arrays of bytes: nine digits times a power of ten up to 10^22 is one product or quotient of two
-exact doubles, which IEEE arithmetic rounds as float() does. Beyond 10^22 either way, a product
-in long doubles of 64 bits (x86) decides, except where it lies too near halfway between two
-doubles; those values, Infinity and NaN go through float(). A file laid out otherwise is read
-line by line. Importing this module needs the standard library only; reading needs numpy.
+When every output time of a file holds the same number of points, numpy.loadtxt reads all the
+points at once (it rounds as float() does), from a temporary copy of the file; any other file
+is read line by line. Importing this module needs the standard library only; reading needs
+numpy.
 """
 
-import fractions
-import functools
+import io
 import re
+import tempfile
 
 __all__ = ["read_xl", "read_xtl", "parse_number", "xl_table"]
 
@@ -54,222 +52,94 @@ def parse_number(text):
     return float(mantissa + "e" + exponent if exponent else mantissa)
 
 
-# The last point line of an output time and the two empty lines after it: three line ends in a
-# row, which nowhere else in either file follow each other.
-_BLOCK_END = b"\n\n\n"
-
-# The layout of the program's files: "#Time = " and the time in 14 columns; x and phi (and, in
-# phi.xtl, the time before them) in 16 columns each, as " -d.ddddddddE+dd" right-aligned.
-_TIME_LINE = 23
-_FIELD = 16
-_XL_LINE = 2 * _FIELD + 1
-_XTL_LINE = 3 * _FIELD + 1
-# Powers of ten that are exact doubles (5^22 < 2^53), as the exact integers converted.
-_EXACT_POWERS = [float(10**k) for k in range(23)]
+# Three or more line ends in a row: the end of an output time (the last point line and the two
+# empty lines after it), which nowhere else in either file follow each other.
+_BLOCK_END = re.compile(rb"\n\n\n+")
+# An exponent written without its letter: a digit, the exponent's sign and a digit.
+_BARE_EXPONENT = re.compile(rb"([0-9])([+-][0-9])")
 
 
 def _whole_text(path):
     """The bytes of the file up to the end of its last whole output time."""
     with open(path, "rb") as file:
         data = file.read()
-    end = data.rfind(_BLOCK_END)
+    end = data.rfind(b"\n\n\n")
     return data[:end + 3] if end >= 0 else b""
 
 
-# A field read as two little-endian words of eight bytes. In the first, what all the program's
-# number fields hold: the blank, the digit, the point and four digits of " -d.dddddddd"; in the
-# second, the rest of it: four digits, then "E+dd", or "+ddd" for an exponent of three digits.
-# For each form, the bits that hold the same in every such field (the upper halves of the
-# digits' bytes among them) and what they hold, and the lower halves of the digits' bytes.
-_MANTISSA_WORD = (0xF0F0F0F0_FFF000FF, 0x30303030_2E300020, 0x0F0F0F0F_000F0000)
-_E_WORD = (0xF0F000FF_F0F0F0F0, 0x30300045_30303030, 0x0F0F0000_0F0F0F0F)
-_BARE_WORD = (0xF0F0F000_F0F0F0F0, 0x30303000_30303030, 0x0F0F0F00_0F0F0F0F)
+def _spans(whole):
+    """(start, end) of the text of each output time in whole: its lines with their line ends,
+    the empty lines after them left out."""
+    start = 0
+    for end in _BLOCK_END.finditer(whole):
+        yield start, end.start() + 1
+        start = end.end()
 
 
-def _u64(value):
+def _line_counts(whole, spans):
+    """The number of lines that are not empty in each span of whole."""
     import numpy
 
-    return numpy.uint64(value)
+    ends = numpy.flatnonzero(numpy.frombuffer(whole, dtype=numpy.uint8) == ord("\n"))
+    # The line ends of lines that are not empty: those not right after another.
+    ends = ends[numpy.diff(ends, prepend=-1) > 1]
+    first, after = numpy.searchsorted(ends, numpy.array(spans, dtype=int).reshape(-1, 2)).T
+    return list(after - first)
 
 
-def _has_form(word, form):
-    """Whether each word holds the fixed bits of form, and digits where it has digits."""
-    mask, bits, digit_halves = form
-    # A lower half of 10 or more carries into the upper half when 6 is added to it.
-    carries = ((word & _u64(digit_halves)) + _u64(digit_halves & 0x06060606_06060606)
-               ) & _u64(digit_halves << 4 & 0x10101010_10101010)
-    return ((word & _u64(mask)) == _u64(bits)) & (carries == 0)
-
-
-def _eight_digits(word):
-    """The number that the eight digit bytes of each word write, the first in the lowest."""
-    word = (word & _u64(0x0F0F0F0F0F0F0F0F)) * _u64(2561) >> _u64(8)
-    word = (word & _u64(0x00FF00FF00FF00FF)) * _u64(6553601) >> _u64(16)
-    return (word & _u64(0x0000FFFF0000FFFF)) * _u64(42949672960001) >> _u64(32)
-
-
-def _field_values(fields):
-    """The floats of fields (an array of bytes whose last axis holds the 16 columns of one
-    field), or None when a field is in none of the program's forms."""
+def _loaded(text):
+    """numpy.loadtxt of text, what follows a "#" on a line left out."""
     import numpy
 
-    shape = fields.shape[:-1]
-    fields = numpy.ascontiguousarray(fields).reshape(-1, _FIELD)
-    words = fields.view("<u8")
-    low, high = words[:, 0], words[:, 1]
-    with_e = _has_form(high, _E_WORD)
-    sign = fields[:, 1]
-    exponent_sign = numpy.where(with_e, fields[:, 13], fields[:, 12])
-    regular = (_has_form(low, _MANTISSA_WORD) & (with_e | _has_form(high, _BARE_WORD))
-               & ((sign == ord(" ")) | (sign == ord("-")))
-               & ((exponent_sign == ord("+")) | (exponent_sign == ord("-"))))
-    hundreds, tens, units = (fields[:, 13:] & 15).astype(numpy.int16).T
-    exponent = numpy.where(with_e, 0, hundreds * 100) + tens * 10 + units
-    # The value is the integer of its nine digits times 10^power.
-    power = numpy.where(exponent_sign == ord("-"), -exponent, exponent) - 8
-    digits = ((fields[:, 2] & 15) * 1e8
-              + _eight_digits(low >> _u64(32) | high << _u64(32)).astype(float))
-    values = numpy.empty(len(fields))
-    # Nine digits and a power of ten up to 10^22 are both exact doubles, so one operation
-    # gives the value rounded to nearest, as float() rounds it.
-    exact = regular & (numpy.abs(power) <= 22)
-    exact_power = numpy.array(_EXACT_POWERS)[numpy.where(exact, numpy.abs(power), 0)]
-    values[:] = numpy.where(power >= 0, digits * exact_power, digits / exact_power)
-    left = ~exact
-    if left.any():
-        far = left & regular
-        values[far], decided = _far_values(digits[far], power[far])
-        far[far] = decided
-        left &= ~far
-    values = numpy.where(sign == ord("-"), -values, values)
-    if left.any():
-        texts = _texts_as_floats(fields[left])
-        if texts is None:
-            return None
-        values[left] = texts
-    return values.reshape(shape)
-
-
-# The powers of ten that _far_values has: those of the exponents that doubles reach.
-_FAR_POWERS = range(-340, 320)
-
-
-@functools.lru_cache(maxsize=None)
-def _long_double_powers():
-    """10^p for each p of _FAR_POWERS as a long double rounded once from the exact value, or
-    None where long doubles have fewer than 64 bits of significand (only x86 has them)."""
-    import numpy
-
-    if numpy.finfo(numpy.longdouble).nmant < 63:
-        return None
-    significands, exponents = [], []
-    for power in _FAR_POWERS:
-        exact = fractions.Fraction(10) ** power
-        # exact / 2^exponent starts in [2^63, 2^65): a significand of 64 bits after a step.
-        exponent = exact.numerator.bit_length() - exact.denominator.bit_length() - 64
-        while (significand := round(exact / fractions.Fraction(2) ** exponent)) >= 1 << 64:
-            exponent += 1
-        significands.append(significand)
-        exponents.append(exponent)
-    return numpy.ldexp(numpy.array(significands, dtype=numpy.uint64).astype(numpy.longdouble),
-                       numpy.array(exponents))
-
-
-def _far_values(digits, power):
-    """digits * 10^power rounded to a double, with the power beyond 10^22 either way, and
-    whether each is sure to be the double float() gives.
-
-    The product in long doubles (64 bits of significand) is within 2^-63 of itself from the
-    exact value. Rounded to a double it gives float()'s double unless a point halfway between
-    two doubles lies that close: those are left undecided."""
-    import numpy
-
-    powers = _long_double_powers()
-    values = numpy.zeros(len(digits))
-    if powers is None:
-        return values, numpy.zeros(len(digits), dtype=bool)
-    inside = (power >= _FAR_POWERS.start) & (power < _FAR_POWERS.stop)
-    product = digits.astype(numpy.longdouble) * powers[numpy.where(inside, power, 0)
-                                                        - _FAR_POWERS.start]
-    with numpy.errstate(over="ignore"):  # beyond the largest double: left to float()
-        values = product.astype(float)
-    margin = product * numpy.longdouble(2.0**-62)
-    decided = inside & numpy.isfinite(values) & (values > 0)
-    for neighbour in (numpy.nextafter(values, 0), numpy.nextafter(values, numpy.inf)):
-        halfway = (values.astype(numpy.longdouble) + neighbour) / 2
-        decided &= numpy.abs(product - halfway) > margin
-    return values, decided
-
-
-def _texts_as_floats(fields):
-    """float() of each row of fields (16 columns each), with the E put back before an exponent
-    of three digits; None when one is no number."""
-    import numpy
-
-    texts = numpy.full((len(fields), _FIELD + 2), ord(" "), dtype=numpy.uint8)
-    texts[:, :_FIELD] = fields
-    bare = numpy.isin(fields[:, 12], list(b"+-")) & numpy.isin(fields[:, 11], list(b"0123456789"))
-    texts[bare, 12] = ord("e")
-    texts[bare, 13:_FIELD + 1] = fields[bare, 12:]
-    words = texts.tobytes().split()
-    if len(words) != len(fields):
-        return None
+    # loadtxt reads a file given by name in large pieces, but a file object line by line, which
+    # is much slower; so the text goes through a temporary file where one can be written.
     try:
-        return numpy.array(list(map(float, words)), dtype=float)
+        with tempfile.NamedTemporaryFile(prefix="wave1d-") as file:
+            file.write(text)
+            file.flush()
+            return numpy.loadtxt(file.name, comments="#", ndmin=2)
+    except OSError:
+        return numpy.loadtxt(io.BytesIO(text), comments="#", ndmin=2)
+
+
+def _points(whole, counts, columns):
+    """The numbers of the point lines of whole as an array (output time, point, column), given
+    the number of lines that each output time holds; ValueError unless each holds the same
+    number of lines of columns numbers."""
+    if len(set(counts)) != 1 or counts[0] < 1:
+        raise ValueError("the output times hold different numbers of points")
+    try:
+        table = _loaded(whole)
     except ValueError:
-        return None
+        # Exponents of three digits are rare (values beyond 1e99 or within 1e-99), so the text
+        # is searched for them only when loadtxt cannot read it as it is.
+        table = _loaded(_BARE_EXPONENT.sub(rb"\1E\2", whole))
+    # Fewer lines than counted are read where an output time holds lines of blanks or comments.
+    if table.shape != (len(counts) * counts[0], columns):
+        raise ValueError("the output times are not laid out as the program writes them")
+    return table.reshape(len(counts), counts[0], columns)
 
 
 def _xl_arrays(whole):
-    """(times, x, phi) of the whole text of a phi.xl laid out as the program writes it, x and
-    phi with a row per output time; None for any other text."""
+    """(times, x, phi) of the whole text of a phi.xl, x and phi with a row per output time;
+    ValueError unless each output time is a line "#Time = t" and the same number of lines
+    "x phi"."""
     import numpy
 
-    length = whole.find(_BLOCK_END) + 3
-    points, rest = divmod(length - _TIME_LINE - 2, _XL_LINE)
-    if not whole or rest or points < 0 or len(whole) % length:
-        return None
-    blocks = numpy.frombuffer(whole, dtype=numpy.uint8).reshape(-1, length)
-    lines = blocks[:, _TIME_LINE:length - 2].reshape(len(blocks), points, _XL_LINE)
-    if not ((blocks[:, :8] == numpy.frombuffer(b"#Time = ", dtype=numpy.uint8)).all()
-            and (blocks[:, _TIME_LINE - 1] == 10).all() and (blocks[:, -2:] == 10).all()
-            and (lines[:, :, -1] == 10).all()):
-        return None
-    x = _field_values(lines[:, :, :_FIELD])
-    phi = _field_values(lines[:, :, _FIELD:2 * _FIELD])
-    times = _time_values(bytes(row[8:_TIME_LINE - 1]) for row in blocks)
-    return None if x is None or phi is None or times is None else (times, x, phi)
+    spans = list(_spans(whole))
+    table = _points(whole, [count - 1 for count in _line_counts(whole, spans)], 2)
+    heads = [whole[start:whole.find(b"\n", start)].split() for start, _ in spans]
+    if any(len(head) != 3 or head[:2] != [b"#Time", b"="] for head in heads):
+        raise ValueError('an output time does not start with "#Time = t"')
+    times = numpy.array([parse_number(head[2].decode("ascii")) for head in heads], dtype=float)
+    return times, table[:, :, 0], table[:, :, 1]
 
 
 def _xtl_arrays(whole):
-    """(times, x, phi) of the whole text of a phi.xtl laid out as the program writes it; None
-    for any other text."""
-    import numpy
-
-    # Without the empty lines after points, each output time is its lines and one line end.
-    text = whole.replace(b"\n\n", b"\n")
-    length = text.find(b"\n\n") + 2
-    points, rest = divmod(length - 1, _XTL_LINE)
-    if not whole or rest or points < 1 or len(text) % length:
-        return None
-    blocks = numpy.frombuffer(text, dtype=numpy.uint8).reshape(-1, length)
-    lines = blocks[:, :-1].reshape(len(blocks), points, _XTL_LINE)
-    if not ((blocks[:, -1] == 10).all() and (lines[:, :, -1] == 10).all()):
-        return None
-    x = _field_values(lines[:, :, _FIELD:2 * _FIELD])
-    phi = _field_values(lines[:, :, 2 * _FIELD:3 * _FIELD])
-    times = _time_values(bytes(row[0, :_FIELD]) for row in lines)
-    return None if x is None or phi is None or times is None else (times, x, phi)
-
-
-def _time_values(texts):
-    import numpy
-
-    try:
-        return numpy.array([parse_number(text.decode("ascii").strip()) for text in texts],
-                           dtype=float)
-    except ValueError:
-        return None
+    """(times, x, phi) of the whole text of a phi.xtl, x and phi with a row per output time;
+    ValueError unless each output time holds the same number of lines "t x phi"."""
+    table = _points(whole, _line_counts(whole, list(_spans(whole))), 3)
+    return table[:, 0, 0], table[:, :, 1], table[:, :, 2]
 
 
 def _lines(whole):
@@ -326,9 +196,10 @@ def _read(path, arrays, lines):
     import numpy
 
     whole = _whole_text(path)
-    table = arrays(whole)
-    if table is not None:
-        return [(float(time), x, phi) for time, x, phi in zip(*table)]
+    try:
+        return [(float(time), x, phi) for time, x, phi in zip(*arrays(whole))]
+    except ValueError:
+        pass  # read line by line, which names the line that is amiss
     return [(time, numpy.array(x, dtype=float), numpy.array(phi, dtype=float))
             for time, x, phi in lines(path, whole)]
 
@@ -350,9 +221,10 @@ def xl_table(path):
     import numpy
 
     whole = _whole_text(path)
-    table = _xl_arrays(whole)
-    if table is not None:
-        return table
+    try:
+        return _xl_arrays(whole)
+    except ValueError:
+        pass
     blocks = _xl_lines(path, whole)
     if len({len(x) for _, x, _ in blocks}) > 1:
         raise ValueError(f"{path}: the output times hold different numbers of points")

@@ -7,6 +7,7 @@ import math
 import os
 import random
 import subprocess
+import tempfile
 import time
 
 import numpy
@@ -18,8 +19,8 @@ from wave1d_testing import PROGRAM, input_file
 
 SPECIAL = [0.0, -0.0, math.inf, -math.inf, math.nan, 5e-324, 2.2250738585072014e-308,
            1.7976931348623157e308, 1e22, 1e23, 1e-14, 1e-15, 999999999e22, 123456789e-23,
-           # So near halfway between two doubles that a product in long doubles of 64 bits
-           # rounds them to the other one: on halfway, or just across it.
+           # On halfway between two doubles, or just across it: a reader that does not round
+           # exactly, such as one that multiplies in long doubles, gives the other double.
            7.53496176e-192, 5.61469467e-44, 4.12059092e-32, 3.06036248e-22, 7.97826325e+38,
            7.31499145e+108, 2.75700577e+258, 7.66609270e+298, 8.25539736e-22, 8.00566441e+108,
            7.27471693e+258]
@@ -42,7 +43,7 @@ def bits(*arrays):
     return [list(numpy.asarray(values, dtype=float).view(numpy.uint64)) for values in arrays]
 
 
-# The program's layout (read as arrays), and single blanks between fields (read line by line).
+# The program's layout, and single blanks between fields.
 LAYOUTS = pytest.mark.parametrize("layout", [
     lambda texts: texts,
     lambda texts: ["\n".join(" ".join(line.split()) for line in text.split("\n"))
@@ -51,13 +52,15 @@ FILES = pytest.mark.parametrize("read, lay_out, time_digits", [
     (wave1d.read_xl, xl_blocks, 7), (wave1d.read_xtl, xtl_blocks, 9)], ids=["xl", "xtl"])
 
 
+@pytest.mark.parametrize("sizes", [[50], [49, 51]], ids=["even", "uneven"])
 @LAYOUTS
 @FILES
-def test_every_number_form_is_read_as_float_reads_it(tmp_path, layout, read, lay_out,
+def test_every_number_form_is_read_as_float_reads_it(tmp_path, sizes, layout, read, lay_out,
                                                      time_digits):
     values = number_forms()
-    blocks = [(values[k], values[k:k + 50], values[::-1][k:k + 50])
-              for k in range(0, len(values) - 50, 50)]
+    starts = numpy.cumsum([0] + sizes * len(values))
+    blocks = [(values[k], values[k:end], values[::-1][k:end])
+              for k, end in zip(starts, starts[1:]) if end < len(values)]
     (tmp_path / "file").write_text("".join(layout(lay_out(blocks))))
     found = read(tmp_path / "file")
     assert len(found) == len(blocks)
@@ -83,6 +86,13 @@ def test_a_file_cut_anywhere_gives_its_whole_output_times(tmp_path, layout, read
         assert sum(ends <= cut) <= len(found) <= sum(ends - (read is wave1d.read_xtl) <= cut)
         assert [bits([t], x, phi) for t, x, phi in found] == [
             bits([t], x, phi) for t, x, phi in whole[:len(found)]]
+
+
+def test_profiles_are_read_with_no_place_for_temporary_files(tmp_path, monkeypatch):
+    monkeypatch.setattr(tempfile, "tempdir", str(tmp_path / "missing"))
+    (tmp_path / "phi.xl").write_text("".join(xl_blocks([(0, [1.5, 2], [3, 4e200])])))
+    [(time_read, x, phi)] = wave1d.read_xl(tmp_path / "phi.xl")
+    assert bits([time_read], x, phi) == bits([0], [1.5, 2], [3, 4e200])
 
 
 def test_norms_cut_anywhere_and_their_number_forms(tmp_path):
@@ -133,13 +143,13 @@ def test_a_run_is_complete_once_the_program_has_written_every_output_time(tmp_pa
     input_file(folder / "input", nx=2000, nt=2147483647, every_1D=5000)
     with subprocess.Popen([PROGRAM, "--norms", "input"], cwd=folder, stdout=subprocess.DEVNULL,
                           env=dict(os.environ, OMP_NUM_THREADS="1")) as running:
-        # The first output time is written out at once, the next ones a second later.
+        # The first output time is written out at once, the next ones a second later; phi.xl
+        # also whenever its buffer fills, so it may hold output times that norms.tsv has not yet.
         deadline = time.monotonic() + 60
         while not (folder / "phi.xl").exists() or \
-                (folder / "phi.xl").read_bytes().count(b"\n\n\n") < 2:
+                len((during := wave1d.read_run(folder)).times) < 2:
             assert time.monotonic() < deadline and running.poll() is None
             time.sleep(0.1)
-        during = wave1d.read_run(folder)
         running.kill()
     after = wave1d.read_run(folder)
     for run in during, after:
