@@ -57,13 +57,17 @@ def run_script(folder, program, threads):
 # One run of a wave1d scan: sh run NAME, NAME the run's folder in the scan's folder.
 cd {shlex.quote(folder)} && cd "./$1" || exit 1
 rm -f {ENDED_FILE}
-# An interrupt reaches the program, which ends its run cleanly; its status is recorded below.
-trap : INT TERM HUP
 OMP_NUM_THREADS={threads}
 export OMP_NUM_THREADS
+# The clock readings are not cut short by an interrupt, which would leave the time empty: the
+# commands that read it ignore interrupts.
+trap '' INT TERM HUP
 start=$(date +%s.%N)
+# An interrupt reaches the program, which ends its run cleanly; its status is recorded below.
+trap : INT TERM HUP
 {shlex.quote(program)} --norms {INPUT_FILE} >console.txt 2>{ERRORS_FILE}
 status=$?
+trap '' INT TERM HUP
 end=$(date +%s.%N)
 seconds=$(echo "$start $end" | awk '{{ printf "%.3f", $2 - $1 }}')
 printf 'exit_status\\tseconds\\n%s\\t%s\\n' "$status" "$seconds" >{ENDED_FILE}.part

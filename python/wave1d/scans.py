@@ -160,6 +160,7 @@ class Scan:
             with open(os.path.join(folder, ENDED_FILE), encoding="ascii") as file:
                 status, seconds = file.read().split("\n")[1].split("\t")
             status = int(status)
+            float(seconds)  # a record without its time is no record of an end
         except (OSError, ValueError, IndexError):
             return None
         if status == 0 and not files_whole(folder):
