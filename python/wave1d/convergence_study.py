@@ -15,7 +15,6 @@ pulse; so are the ratios of the errors against the exact solution, where one exi
 the constraint's norms, which norms.tsv holds.
 """
 
-import argparse
 import dataclasses
 import math
 import os
@@ -24,6 +23,7 @@ import sys
 import tempfile
 import warnings
 
+from .commands import standalone
 from .inputs import NAMES, InputError, read_input, value_of
 from .runs import RunFailed, RunWarning, find_program, input_texts
 from .runs import run as run_program
@@ -485,14 +485,8 @@ def execute(args):
 
 
 def main(argv=None, prog=None, beside=None):
-    """The convergence command on argv (default: the command line); returns the exit status.
-    beside: a folder where the program may lie, after $WAVE1D and the checkout's."""
-    parser = argparse.ArgumentParser(prog=prog or "wave1d-convergence")
-    configure(parser)
-    args = parser.parse_args(argv)
-    args.beside = beside
-    return execute(args)
-
+    """The convergence command on its own: see commands.standalone."""
+    return standalone(configure, execute, "wave1d-convergence", argv, prog, beside)
 
 if __name__ == "__main__":
     sys.exit(main())

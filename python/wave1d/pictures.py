@@ -11,13 +11,13 @@ runs may be one Run or several, which are overlaid and labelled by the input val
 differ between them. Needs matplotlib; the GIF needs pillow.
 """
 
-import argparse
 import os
 import shutil
 import sys
 import tempfile
 import warnings
 
+from .commands import standalone
 from .inputs import NAMES
 
 __all__ = ["plot_profiles", "plot_spacetime", "plot_norms", "animate", "labels",
@@ -543,11 +543,8 @@ def execute(args):
 
 
 def main(argv=None, prog=None):
-    """The plot command on argv (default: the command line); returns the exit status."""
-    parser = argparse.ArgumentParser(prog=prog or "wave1d-plot")
-    configure(parser)
-    return execute(parser.parse_args(argv))
-
+    """The plot command on its own: see commands.standalone."""
+    return standalone(configure, execute, "wave1d-plot", argv, prog)
 
 if __name__ == "__main__":
     sys.exit(main())

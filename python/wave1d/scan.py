@@ -13,6 +13,7 @@ import subprocess
 import sys
 import time
 
+from .commands import standalone
 from .runs import ERRORS_FILE, INPUT_FILE, find_program, remove_stale
 from .scans import ENDED_FILE, NOT_FINITE, PICTURE_FILE, RUN_BOUND, SCAN_FOLDER, \
     SUMMARY_FILE, Refusal, Scan, WriteFailure, summary_rows, summary_text, write_whole
@@ -554,14 +555,8 @@ def sum_up(scan, header, rows, prog):
 
 
 def main(argv=None, prog=None, beside=None):
-    """The scan of the command line argv (default: sys.argv); returns the exit status. beside
-    is the folder of an installed launcher, where the program may be too."""
-    parser = argparse.ArgumentParser(prog=prog or "wave1d-scan")
-    configure(parser)
-    args = parser.parse_args(argv)
-    args.beside = beside
-    return execute(args)
-
+    """The scan command on its own: see commands.standalone."""
+    return standalone(configure, execute, "wave1d-scan", argv, prog, beside)
 
 if __name__ == "__main__":
     sys.exit(main(prog="python3 -m wave1d.scan"))

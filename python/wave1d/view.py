@@ -18,6 +18,7 @@ import sys
 import tempfile
 import warnings
 
+from .commands import standalone
 from .inputs import NAMES
 from .runs import RunWarning, read_run
 
@@ -72,11 +73,8 @@ def configure(parser):
 
 
 def main(argv=None, prog=None):
-    """The command on its own: parses argv (default: sys.argv[1:]) and returns the exit
-    status."""
-    parser = argparse.ArgumentParser(prog=prog or "wave1d-view")
-    configure(parser)
-    return execute(parser.parse_args(argv))
+    """The view command on its own: see commands.standalone."""
+    return standalone(configure, execute, "wave1d-view", argv, prog)
 
 
 def execute(args):
