@@ -488,5 +488,6 @@ def main(argv=None, prog=None, beside=None):
     """The convergence command on its own: see commands.standalone."""
     return standalone(configure, execute, "wave1d-convergence", argv, prog, beside)
 
+
 if __name__ == "__main__":
     sys.exit(main())

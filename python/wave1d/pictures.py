@@ -546,5 +546,6 @@ def main(argv=None, prog=None):
     """The plot command on its own: see commands.standalone."""
     return standalone(configure, execute, "wave1d-plot", argv, prog)
 
+
 if __name__ == "__main__":
     sys.exit(main())

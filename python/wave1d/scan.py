@@ -558,5 +558,6 @@ def main(argv=None, prog=None, beside=None):
     """The scan command on its own: see commands.standalone."""
     return standalone(configure, execute, "wave1d-scan", argv, prog, beside)
 
+
 if __name__ == "__main__":
     sys.exit(main(prog="python3 -m wave1d.scan"))
