@@ -451,13 +451,11 @@ def _profiles_only(folder):
     """A Run of the profiles of folder alone, for a folder whose norms.tsv cannot be read."""
     import numpy
 
-    from .profiles import read_xl
+    from .profiles import xl_table
     from .runs import Run
 
-    blocks = read_xl(os.path.join(folder, "phi.xl"))
-    x = numpy.asarray(blocks[0][1], dtype=float) if blocks else numpy.empty(0)
-    phi = numpy.array([block[2] for block in blocks], dtype=float).reshape(len(blocks), len(x))
-    return Run(folder, numpy.array([block[0] for block in blocks], dtype=float), x, phi, {}, {})
+    times, x, phi = xl_table(os.path.join(folder, "phi.xl"))
+    return Run(folder, times, x[0] if len(x) else numpy.empty(0), phi, {}, {})
 
 
 def _read(folder):
