@@ -24,7 +24,7 @@ import tempfile
 import warnings
 
 from .commands import standalone
-from .inputs import NAMES, InputError, read_input, value_of
+from .inputs import NAMES, InputError, read_input, time_step, value_of
 from .runs import RunFailed, RunWarning, find_program, input_texts
 from .runs import run as run_program
 
@@ -248,7 +248,7 @@ def _compare(inputs, runs, values, caught):
     # The runs reach their output times by repeated addition; the exact solution is taken at
     # the times the steps stand for.
     steps = numpy.arange(rows) * abs(values["every_1D"])
-    exact_times = steps * (values["courant"] * ((values["xmax"] - values["xmin"]) / values["nx"]))
+    exact_times = steps * time_step(inputs[0])
     exact_times = numpy.where(numpy.isclose(exact_times, times, rtol=1e-6, atol=1e-12),
                               exact_times, times)
     holds = numpy.array([exact.holds(t) for t in exact_times])
