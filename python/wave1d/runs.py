@@ -249,12 +249,13 @@ def _norms_of(path, times, finished):
         return Norms({}, f"{path} holds no whole line yet"), len(times)
     own = columns.get("time", numpy.empty(0))
     rows = min(len(times), len(own))
+    # phi.xl writes a time with seven digits, norms.tsv in full.
+    differ = numpy.flatnonzero(~numpy.isclose(times[:rows], own[:rows], rtol=1e-6, atol=0,
+                                              equal_nan=True))
     if "time" not in columns:
         reason = "it has no column time"
-    # phi.xl writes a time with seven digits, norms.tsv in full.
-    elif not numpy.allclose(times[:rows], own[:rows], rtol=1e-6, atol=0, equal_nan=True):
-        row = int(numpy.flatnonzero(~numpy.isclose(times[:rows], own[:rows], rtol=1e-6, atol=0,
-                                                   equal_nan=True))[0])
+    elif differ.size:
+        row = int(differ[0])
         reason = (f"its times ({_span(own)}) are not the output times of phi.xl "
                   f"({_span(times)}): row {row + 1} is at time {own[row]:g}, not {times[row]:g}")
     elif finished and len(own) != len(times):
