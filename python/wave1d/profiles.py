@@ -25,7 +25,7 @@ import io
 import re
 import tempfile
 
-__all__ = ["read_xl", "read_xtl", "parse_number", "xl_table"]
+__all__ = ["read_xl", "read_xtl", "parse_number", "xl_table", "last_time"]
 
 _NUMBER = re.compile(r"([-+]?(?:[0-9]+\.?[0-9]*|\.[0-9]+))(?:[Ee]([-+]?[0-9]+)|([-+][0-9]+))?")
 _NON_FINITE = {"Infinity": float("inf"), "-Infinity": float("-inf"), "NaN": float("nan")}
@@ -233,3 +233,20 @@ def xl_table(path):
     x = numpy.array([x for _, x, _ in blocks], dtype=float).reshape(len(blocks), points)
     phi = numpy.array([phi for _, _, phi in blocks], dtype=float).reshape(len(blocks), points)
     return times, x, phi
+
+
+def last_time(path):
+    """The time of the last output time of a phi.xl when that output time is whole, else
+    None; only the end of the file is read, however long it is."""
+    with open(path, "rb") as file:
+        size, length = file.seek(0, io.SEEK_END), 1 << 16
+        while True:
+            file.seek(max(0, size - length))
+            tail = file.read()
+            start = tail.rfind(b"#Time =")
+            if start >= 0 or length >= size:
+                break
+            length *= 8
+    if start < 0 or not tail.endswith(b"\n\n\n"):
+        return None
+    return parse_number(tail[start + len(b"#Time ="):].split(b"\n", 1)[0].decode("ascii").strip())

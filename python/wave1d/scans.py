@@ -8,6 +8,7 @@ import re
 
 from .inputs import INTEGER_NAMES, NAMES, InputError, fit_final_time, input_text, read_input, \
     value_of, value_text
+from .profiles import last_time
 from .runs import CONSOLE_FILE, ERRORS_FILE, INPUT_FILE, NORMS_FILE, remove_stale
 
 __all__ = ["read_scan"]
@@ -182,22 +183,6 @@ class Scan:
             write_whole(self.path(name, INPUT_FILE), self.input_of((name, values)))
 
 
-def last_block_time(path):
-    """The time of the last block of a phi.xl when that block is whole, else None."""
-    with open(path, "rb") as file:
-        size, length = file.seek(0, os.SEEK_END), 1 << 16
-        while True:
-            file.seek(max(0, size - length))
-            tail = file.read()
-            start = tail.rfind(b"#Time =")
-            if start >= 0 or length >= size:
-                break
-            length *= 8
-    if start < 0 or not tail.endswith(b"\n\n\n"):
-        return None
-    return float(tail[start + len(b"#Time ="):].split(b"\n", 1)[0])
-
-
 def files_whole(folder):
     """Whether what the program left in folder is whole: a console without NUL bytes, and a
     norms.tsv whose last row is at the time of the last block of a whole phi.xl."""
@@ -209,7 +194,7 @@ def files_whole(folder):
                     return False
                 if not chunk:
                     break
-        profile_time = last_block_time(os.path.join(folder, "phi.xl"))
+        profile_time = last_time(os.path.join(folder, "phi.xl"))
         norms = last_norms(os.path.join(folder, NORMS_FILE))
         return profile_time is not None and "time" in norms and \
             math.isclose(float(norms["time"]), profile_time, rel_tol=1e-6)
